@@ -1,0 +1,25 @@
+#include <cmath>
+
+#include "density/density.h"
+
+double Landa;
+double H;
+double Hsup;
+double X_max;
+double X_min;
+double X_max_sup;
+
+double g1(double x)
+{
+    return std::exp(H * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1));
+}
+
+double g2(double x)
+{
+    return std::exp(Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1));
+}
+
+double g1p(double h, double x)
+{
+    return h - 2 * x * (1 - 2 * Landa) - 4 * Landa * x * x * x;
+}

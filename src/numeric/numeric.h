@@ -1,0 +1,53 @@
+// Numerical toolkit: the fatal-error exit, Romberg quadrature with its
+// trapezoid stages and Neville extrapolation, 1-based work vectors, and
+// Ridders' root finder.
+#pragma once
+
+// Relative tolerance of the extrapolated Romberg integral.
+constexpr double QROMB_EPS = 1.0e-6;
+// Nominal stage limit of the Romberg tableau (size of its tables).
+constexpr int QROMB_JMAX = 100;
+// Stages actually attempted: stage n costs 2^(n-2) evaluations, so stage 30
+// already needs 2^28 of them and anything beyond cannot finish in practice.
+constexpr int QROMB_STAGES_ATTEMPTED = 30;
+// Number of trapezoid estimates used by each extrapolation.
+constexpr int QROMB_K = 5;
+// Iteration limit of Ridders' method.
+constexpr int ZRIDDR_MAXIT = 600;
+// Marker for "no estimate yet" in Ridders' method.
+constexpr double ZRIDDR_UNUSED = -1.11e30;
+
+// Writes error_text and a newline to standard error, then
+// "...now exiting to system...", and ends the program with status 1.
+[[noreturn]] void nrerror(const char *error_text);
+
+// Integral of func over [a, b] by Romberg's method: trapezoid stages 1, 2, ...
+// extrapolated to zero spacing through the latest five stages, until the
+// error estimate is below 1e-6 of the value.  Stops through nrerror when the
+// test is not met within QROMB_STAGES_ATTEMPTED stages, and when every sample
+// of the integrand is exactly zero (an underflowed weight has no meaningful
+// integral; reporting it beats returning a zero that a caller divides by).
+double qromb(double (*func)(double), double a, double b);
+
+// Stage n (n >= 1) of the refined trapezoid rule on [a, b]; stage n adds the
+// 2^(n-2) midpoints of stage n-1.  Keeps its running sum in one static value,
+// so stages must be called in order 1, 2, 3, ... for one integrand.
+double trapzd(double (*func)(double), double a, double b, int n);
+
+// Neville's scheme: the polynomial through (xa[i], ya[i]), i = 1..n (1-based
+// arrays), evaluated at x.  The value goes to *y, the last correction added
+// (the error estimate) to *dy.  Equal abscissae stop through nrerror.
+void polint(const double xa[], const double ya[], int n, double x, double *y, double *dy);
+
+// Storage for the indices nl..nh of a 1-based double vector.  A failed
+// allocation stops through nrerror.
+double *vector(long nl, long nh);
+// Releases what vector(nl, nh) returned.
+void free_vector(double *v, long nl, long nh);
+
+// Root in x of func(A, x, B) inside the bracket [x1, x2] (either order), to
+// the absolute accuracy xacc, by Ridders' method.  An end value of exactly 0
+// returns that end.  Stops through nrerror when the ends do not bracket a
+// root or when 600 iterations do not meet the accuracy.
+double zriddr(double (*func)(double, double, double), double A, double x1, double x2,
+              double xacc, double B);

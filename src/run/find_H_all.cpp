@@ -1,0 +1,86 @@
+#include <cmath>
+#include <cstdio>
+
+#include "density/density.h"
+#include "numeric/numeric.h"
+#include "run/run.h"
+
+// Left end of the integrals; it does not move with the field.
+constexpr double LEFT_END = -3.0;
+// Absolute tolerance of the bisection on the loss ratio.
+constexpr double RATIO_TOL = 0.01;
+// Midpoints of the bisection (the count test is "> 1000").
+constexpr int GRID_BISECTION_MAX = 1000;
+// Below this field value the outward step is H 1.3 + 0.1, from it on H 1.1.
+constexpr double STEP_SWITCH = 50.0;
+
+double left_integral()
+{
+    // Six pieces closing in on the mode, where the weight is largest.
+    double S = qromb(g1, LEFT_END, X_max - 0.1);
+    S = S + qromb(g1, X_max - 0.1, X_max - 0.01);
+    S = S + qromb(g1, X_max - 0.01, X_max - 0.001);
+    S = S + qromb(g1, X_max - 0.001, X_max - 0.0001);
+    S = S + qromb(g1, X_max - 0.0001, X_max - 0.00001);
+    S = S + qromb(g1, X_max - 0.00001, X_max);
+    return S;
+}
+
+double loss_ratio(double u)
+{
+    // The pieces are taken from u one by one, in the order of left_integral.
+    double d = u - qromb(g1, LEFT_END, X_max - 0.1);
+    d = d - qromb(g1, X_max - 0.1, X_max - 0.01);
+    d = d - qromb(g1, X_max - 0.01, X_max - 0.001);
+    d = d - qromb(g1, X_max - 0.001, X_max - 0.0001);
+    d = d - qromb(g1, X_max - 0.0001, X_max - 0.00001);
+    d = d - qromb(g1, X_max - 0.00001, X_max);
+    return 1 + d / u;
+}
+
+void find_H_all()
+{
+    H = H0;
+    count = 0;
+    H_result[0] = H0;
+    if (H_max <= H0) return;
+    for (;;) {
+        // A new base value: its mode and the mass left of it.
+        X_max = g1_Deltax_xmaximum_3(H);
+        double u = left_integral();
+        H_result[count] = H;
+        double lo = H;
+        double r;
+        do {
+            if (H < STEP_SWITCH) {
+                H = H * 1.3 + 0.1;
+            } else {
+                H = H * 1.1;
+            }
+            r = loss_ratio(u);
+        } while (r < factor);
+        double hi = H;
+        for (int n = 1;; n++) {
+            H = (lo + hi) * 0.5;
+            r = loss_ratio(u);
+            if (std::fabs(r - factor) < RATIO_TOL) break;
+            if (n > GRID_BISECTION_MAX) break;
+            if (r < factor) {
+                lo = H;
+            } else {
+                hi = H;
+            }
+        }
+        if (count + 1 >= H_RESULT_SIZE) {
+            char msg[200];
+            std::snprintf(msg, sizeof msg,
+                          "!!! The grid needs more than %d field values: increase the losses or decrease H_max",
+                          H_RESULT_SIZE);
+            nrerror(msg);
+        }
+        count = count + 1;
+        H_result[count] = H;
+        if (count % 10 == 0) std::printf("count=%d, H_result=%f\n", count, H);
+        if (!(H_max > H)) return;
+    }
+}

@@ -1,0 +1,136 @@
+#include <cmath>
+#include <cstdio>
+
+#include "density/density.h"
+#include "numeric/numeric.h"
+#include "run/run.h"
+
+static const char PLAN_FILE[] = "temp2.tmp";
+static const char SNIPPET_FILE[] = "temp1.tmp";
+// Lets a value that lies just below a step through rounding keep that step.
+constexpr double QUANT_EPS = 1e-8;
+// Keeps a boundary that is a whole multiple of the step out of the interval below.
+constexpr double BOUNDARY_EPS = 1e-9;
+// Start offset and index nudge of the walk over the field axis.
+constexpr double WALK_EPS = 1e-7;
+
+static FILE *create_file(const char *file)
+{
+    FILE *f = std::fopen(file, "w");
+    if (!f) {
+        char msg[200];
+        std::snprintf(msg, sizeof msg, "!!! cannot create the file %s", file);
+        nrerror(msg);
+    }
+    return f;
+}
+
+static void close_file(FILE *f, const char *file)
+{
+    bool bad = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || bad) {
+        char msg[200];
+        std::snprintf(msg, sizeof msg, "!!! cannot write the file %s", file);
+        nrerror(msg);
+    }
+}
+
+// Upper bound of mapping interval j: the last interval ends at H_max.
+static double upper(int j)
+{
+    return (H_max > Hn[j]) ? Hn[j] : H_max;
+}
+
+static void quantise_grid()
+{
+    for (int i = 0; i <= count; i++) {
+        for (int j = 1; j <= N_DH; j++) {
+            if (Hn[j - 1] <= H_result[i] && H_result[i] < Hn[j])
+                H_result[i] = std::trunc((H_result[i] + QUANT_EPS) / D_Hn[j]) * D_Hn[j];
+        }
+    }
+}
+
+// cst[j]: index offset of interval j, so that H0 has index 0 and each
+// interval continues the numbering one past the last step below its start.
+static void index_offsets(int cst[])
+{
+    for (int j = 1; j <= N_DH; j++) {
+        cst[j] = -static_cast<int>((Hn[0] + QUANT_EPS) / D_Hn[1]);
+        for (int k = 1; k <= j - 1; k++) {
+            cst[j] = cst[j] + static_cast<int>((Hn[k] - BOUNDARY_EPS) / D_Hn[k]) -
+                     static_cast<int>((Hn[k] + QUANT_EPS) / D_Hn[k + 1]) + 1;
+        }
+    }
+}
+
+static void write_snippets(FILE *f, const int cst[])
+{
+    std::fprintf(f, "----> 2. copy these lines at the beginning of the subroutine FA_O1_Phi4 --\n");
+    std::fprintf(f, "--> a. In C \n");
+    for (int j = 1; j <= N_DH; j++) {
+        if (H_max > Hn[j - 1]) {
+            if (j >= 2) std::fprintf(f, "else ");
+            std::fprintf(f, "if(h<%f ) j=%d+(int)(h/%f);\n", upper(j), cst[j], D_Hn[j]);
+        }
+    }
+    std::fprintf(f, "else {printf(\"H must be < %f\\n\"); exit(-1);}\n", H_max);
+    std::fprintf(f, "-\n");
+    std::fprintf(f, "--> b. In FORTRAN \n");
+    for (int j = 1; j <= N_DH; j++) {
+        if (j >= 2 && H_max > Hn[j - 1]) std::fprintf(f, "ELSE ");
+        std::fprintf(f, "IF(h.LT.%f ) THEN \n\t j=%d+int(h/%f)\n", upper(j), cst[j], D_Hn[j]);
+    }
+    std::fprintf(f, "ELSE \n\tWRITE(6,*) \"H must be < %f\"\n\tSTOP\nENDIF\n", H_max);
+    std::fprintf(f, "$------------------- end copy ------------------------\n");
+}
+
+// Walks the field axis from H0 in the steps of the mapping and records, for
+// each field index, the histogram whose grid value is the last one not above
+// the walk position.  Returns the number of entries.
+static int walk_index_table(const int cst[], int index[][2])
+{
+    int entries = 0;
+    H = H0 + WALK_EPS;
+    while (H_max > H) {
+        int k = 1;
+        while (k <= N_DH && !(Hn[k - 1] <= H && H < Hn[k])) k++;
+        if (k > N_DH) nrerror("!!! the field value lies in no mapping interval");
+        int j = static_cast<int>((H + WALK_EPS) / D_Hn[k]) + cst[k];
+        int m = 0;
+        while (m <= count && !(H_result[m] > H)) m++;
+        if (entries == INDEX_TABLE_MAX)
+            nrerror("!!! You must reduce increase D_Hn, the total number of pt must be <100001");
+        index[entries][0] = j;
+        index[entries][1] = m - 1;
+        entries++;
+        H = H + D_Hn[k];
+        if (H > Hn[k]) H = Hn[k];
+    }
+    return entries;
+}
+
+void write_planning_files()
+{
+    static int index[INDEX_TABLE_MAX][2];
+    int cst[N_DH_MAX];
+
+    quantise_grid();
+
+    FILE *plan = create_file(PLAN_FILE);
+    std::fprintf(plan, "%f %f\n", H0, H_max);
+    std::fprintf(plan, "%d %f\n", count + 1, factor);
+    for (int i = 0; i <= count; i++) std::fprintf(plan, "%d %f\n", i, H_result[i]);
+
+    FILE *snippet = create_file(SNIPPET_FILE);
+    index_offsets(cst);
+    write_snippets(snippet, cst);
+
+    int entries = walk_index_table(cst, index);
+    std::fprintf(snippet, "%d\n", entries);
+    for (int e = 0; e < entries; e++) std::fprintf(snippet, "%d %d\n", index[e][0], index[e][1]);
+    std::fprintf(plan, "%d\n", entries);
+
+    close_file(snippet, SNIPPET_FILE);
+    close_file(plan, PLAN_FILE);
+}

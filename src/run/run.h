@@ -1,0 +1,61 @@
+// Run control and field grid: the dialogue, the run loop, the search for the
+// field grid, its quantisation onto the field-index map, the planning files
+// and the point-count rule.
+#pragma once
+
+// Room of the mapping arrays (at most 99 intervals).
+constexpr int N_DH_MAX = 100;
+// Size of the list of grid field values (count <= 30000).
+constexpr int H_RESULT_SIZE = 30001;
+// Most entries of the field-index table.
+constexpr int INDEX_TABLE_MAX = 30000;
+// Most points of one histogram.
+constexpr int ND_MAX = 600;
+// Weight at the right mode below which a field value is refused: phase 2's
+// root finder multiplies two values of the bin equation (of the order of a
+// bin's area), and that product must stay a normal double, with margin for
+// the last grid value (above H_max) and the last histogram (0.4 beyond it).
+constexpr double WEIGHT_FLOOR = 1e-140;
+// Largest loss percentage + 1 that the grid search could never reach (2x).
+constexpr double LOSS_MAX = 200.0;
+// Smallest admitted Landa: below it the weight has no modes to search.
+constexpr double LANDA_MIN = 0.5;
+
+extern double H0, H_max, factor;
+extern int N_DH;
+extern double Hn[N_DH_MAX], D_Hn[N_DH_MAX];
+// Grid field values H_result[0..count].
+extern int count;
+extern double H_result[H_RESULT_SIZE];
+
+// Empty hook, called first by main and by main_2.
+void precision();
+
+// Parameter dialogue: reads Landa, H0, H_max and the loss percentage p (asked
+// again while out of range), builds Hn, D_Hn, N_DH, leaves factor = p/100 and
+// prints the mapping and the limits.  Input that is not a number, or the end
+// of input, stops through nrerror.
+void in_out();
+
+// Field grid: H_result[0..count] from H0 upwards until a value is not below
+// H_max, each placed where the mass left of the mode has lost factor - 1.
+// Stops through nrerror before the grid would pass H_RESULT_SIZE values.
+void find_H_all();
+// Integral of g1 from -3 to X_max in six pieces closing in on X_max.
+double left_integral();
+// 1 + (u - S)/u with S = left_integral() at the current H.
+double loss_ratio(double u);
+
+// Quantises the grid, writes "temp2.tmp" and "temp1.tmp" (snippets and the
+// field-index table).  A file that cannot be written stops through nrerror.
+void write_planning_files();
+
+// Points per histogram for the loss factor, 1 to ND_MAX.  When capped is not
+// null it receives whether the rule had to be capped at ND_MAX.
+int points_per_histogram(double factor, bool *capped);
+
+// Largest H_max for the current Landa at which the weight at its right mode
+// stays at or above WEIGHT_FLOOR.
+double largest_sound_H_max();
+// Whether the weight at the right mode of field value h is at least WEIGHT_FLOOR.
+bool weight_sound_at(double h);

@@ -1,0 +1,94 @@
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "density/density.h"
+#include "numeric/numeric.h"
+#include "tables/tables.h"
+
+double find_x(double x_prev, double a)
+{
+    if (x_prev > Xlimit) return Xlimit + 1;
+    // Scan for the first point where the bin equation turns positive, then
+    // refine inside the last scan step.
+    double hi = root1(g1_Deltax, x_prev, Acc_interval, a);
+    double lo = hi - Acc_interval;
+    if (lo > Xlimit) return Xlimit + 1;
+    double r = zriddr(g1_Deltax, x_prev, lo, hi, Acc_ridders, a);
+    // Still the same sign one accuracy step to the right: move the edge left,
+    // which narrows the bin and raises its height.
+    if (g1_Deltax(x_prev, r, a) * g1_Deltax(x_prev, r + Acc_ridders, a) > 0) r = r - Acc_ridders;
+    return r;
+}
+
+void find_x_all(double a, double x1[], int n)
+{
+    std::vector<double> save(static_cast<size_t>(n) + 1, 0.0);
+    int i = 0;
+    xo_xnd_change(2, a, &i, x1, save.data(), &n);
+    for (i = 1; i <= n; i++) x1[i] = find_x(x1[i - 1], a);
+}
+
+// Stops when the bracketing of the area has not closed in AREA_BRACKET_MAX steps.
+static void check_bracket_steps(int steps)
+{
+    if (steps <= AREA_BRACKET_MAX) return;
+    char msg[200];
+    std::snprintf(msg, sizeof msg,
+                  "!!! no area found for the histogram at H=%f: the last edge never changes side of Xlimit", H);
+    nrerror(msg);
+}
+
+double find_a(double a0, double x1[], int Nd_poi)
+{
+    int counter = 0;
+    int n = Nd_poi;
+    // Save slot of the reinsertion at the end: never written by the search,
+    // so x1[0] comes back as 0.
+    std::vector<double> save(static_cast<size_t>(Nd_poi) + 1, 0.0);
+    xo_xnd_change(21, a0, &counter, x1, save.data(), &n);
+
+    double A = a0;
+    double B;
+    find_x_all(A, x1, n);
+    int steps = 0;
+    if (x1[n] - Xlimit < 0) {
+        // Area too small: grow it until the last edge reaches Xlimit.
+        do {
+            check_bracket_steps(++steps);
+            A = AREA_BRACKET_FACTOR * A;
+            find_x_all(A, x1, n);
+        } while (!(x1[n] - Xlimit >= 0));
+        B = A;
+        A = A / AREA_BRACKET_FACTOR;
+    } else {
+        // Area too large (or just right): shrink it until the last edge falls short.
+        do {
+            check_bracket_steps(++steps);
+            A = A / AREA_BRACKET_FACTOR;
+            find_x_all(A, x1, n);
+        } while (!(x1[n] - Xlimit < 0));
+        B = AREA_BRACKET_FACTOR * A;
+    }
+
+    if (!(std::fabs(x1[n] - Xlimit) <= Acc_a)) {
+        // Bisection: A keeps a last edge short of Xlimit, B one that reaches it.
+        for (;;) {
+            double m = (A + B) / 2;
+            find_x_all(m, x1, n);
+            if (x1[n] < Xlimit) {
+                A = m;
+            } else {
+                B = m;
+            }
+            bool out_of_steps = counter > AREA_BISECTION_MAX;
+            counter++;
+            if (out_of_steps) break;
+            double d = std::fabs(x1[n] - Xlimit);
+            if (d < 1.0 / (50.0 * n)) break;
+            if (d <= Acc_a) break;
+        }
+    }
+    xo_xnd_change(3, A, &counter, x1, save.data(), &n);
+    return B;
+}

@@ -1,0 +1,9 @@
+#include "tables/tables.h"
+
+double Acc_interval, Acc_ridders, Acc_a;
+double X0, Xlimit;
+double C1[TABLE_SIZE], C2[TABLE_SIZE], C3[TABLE_SIZE];
+int X_point[TABLE_SIZE];
+int Nd_poi;
+double Hlist[TABLE_SIZE], x1[TABLE_SIZE], f1[TABLE_SIZE];
+bool Strict_right_tail = false;

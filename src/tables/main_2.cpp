@@ -1,0 +1,209 @@
+#include <cmath>
+#include <cstdio>
+
+#include "density/density.h"
+#include "numeric/numeric.h"
+#include "run/run.h"
+#include "tables/tables.h"
+
+static const char PLAN_FILE[] = "temp2.tmp";
+static const char SNIPPET_FILE[] = "temp1.tmp";
+static const char TABLE_FILE[] = "O1_Phi4.res";
+static const char CURVE_FILE[] = "O1_g1_f1_Phi4.res";
+// Points of the diagnostic curve beyond the first.
+constexpr int CURVE_STEPS = 10000;
+
+// Stops through nrerror with "what" and the file's name.
+[[noreturn]] static void file_error(const char *what, const char *file)
+{
+    char msg[300];
+    std::snprintf(msg, sizeof msg, "!!! %s the file %s", what, file);
+    nrerror(msg);
+}
+
+static FILE *open_file(const char *file, const char *mode)
+{
+    FILE *f = std::fopen(file, mode);
+    if (!f) file_error(mode[0] == 'r' ? "cannot open" : "cannot create", file);
+    return f;
+}
+
+static void close_written(FILE *f, const char *file)
+{
+    bool bad = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || bad) file_error("cannot write", file);
+}
+
+// The plan written by phase 1.
+struct Plan {
+    double h0, h_max, factor;
+    int N;  // index of the last histogram
+    int M;  // number of entries of the field-index table
+};
+
+static Plan read_plan()
+{
+    Plan p{};
+    FILE *f = open_file(PLAN_FILE, "r");
+    int count = 0;
+    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%d %lf\n", &count, &p.factor) != 2)
+        file_error("cannot read the parameters from", PLAN_FILE);
+    p.N = count - 1;
+    if (p.N > N_HISTOGRAM_MAX) {
+        std::printf("N_histogram=%d >= N_histogram_MAX=%d\n", p.N, N_HISTOGRAM_MAX);
+        nrerror("N_histogram must be < N_histogram_MAX\n");
+    }
+    if (p.N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !(p.factor < 2.0))
+        file_error("found impossible parameters in", PLAN_FILE);
+    for (int i = 0; i <= p.N; i++) {
+        int unused;
+        if (std::fscanf(f, "%d %lf\n", &unused, &Hlist[i]) != 2 || !std::isfinite(Hlist[i]))
+            file_error("cannot read the field values from", PLAN_FILE);
+    }
+    if (std::fscanf(f, "%d\n", &p.M) != 1) file_error("cannot read the size of the index table from", PLAN_FILE);
+    std::fclose(f);
+    return p;
+}
+
+static void write_header(FILE *out, const Plan &p)
+{
+    std::fprintf(out, "-> O(1) with H0=%f -> H_max=%f and loss=%f%%\n", p.h0, p.h_max, (p.factor - 1) * 200);
+    std::fprintf(out, "------------------------------------------------------\n");
+    std::fprintf(out, "----> 1. copy these lines (do not remove!) -----------------\n");
+    std::fprintf(out, "--> a. in C: at the beginning of the main program \n");
+    std::fprintf(out, "#define Nd_poi                   %d    // nb of points of each histogram\n", Nd_poi);
+    std::fprintf(out, "#define N_histogram              %d    // nb of histograms\n", p.N);
+    std::fprintf(out, "#define N_H_max                 %d    // real H -> (int) -> value of H of histogram \n",
+                 p.M + 5);
+    std::fprintf(out, "-\n");
+    std::fprintf(out, "--> b. in FORTRAN: replace everywhere  \n");
+    std::fprintf(out, "PARAMETER(Nd_poi=%d,N_hist=%d,N_O_m=%d)\n", Nd_poi, p.N, p.M + 5);
+    std::fprintf(out, "-\n");
+    FILE *snippet = open_file(SNIPPET_FILE, "rb");
+    char buf[4096];
+    size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, snippet)) > 0) std::fwrite(buf, 1, got, out);
+    if (std::ferror(snippet)) file_error("cannot read", SNIPPET_FILE);
+    std::fclose(snippet);
+    std::fprintf(out, "%d\n", p.N);
+}
+
+// Steps 3 to 6 of one histogram: integral, area search, corrections.
+// Returns the correction ratio; *a0 and *a receive the initial and final area.
+static double build_histogram(double *a0, double *a)
+{
+    x1[Nd_poi] = X_RIGHT;
+    double integral = qromb(g1, X_LEFT, X_RIGHT);
+    *a0 = integral / Nd_poi;
+    *a = find_a(*a0, x1, Nd_poi);
+    return corrections(x1, f1, a, Nd_poi);
+}
+
+// True when the right tail lies below log g2 at its own anchor X0.
+static bool right_tail_below_weight()
+{
+    int last = Nd_poi - 1;
+    double x = C3[last];
+    double F = Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1);
+    return C1[last] * x + C2[last] < F;
+}
+
+static bool histogram_finite(double loss, double a)
+{
+    bool ok = std::isfinite(H) && std::isfinite(loss) && std::isfinite(X_max) && std::isfinite(a);
+    ok = ok && std::isfinite(C1[0]) && std::isfinite(C2[0]);
+    ok = ok && std::isfinite(C1[Nd_poi - 1]) && std::isfinite(C2[Nd_poi - 1]);
+    for (int k = 0; k < Nd_poi; k++) ok = ok && std::isfinite(X_point[k] != 0 ? C3[k] : x1[k]);
+    return ok;
+}
+
+[[noreturn]] static void histogram_error(const char *what, int j)
+{
+    char msg[300];
+    std::snprintf(msg, sizeof msg, "!!! Histogram=%d, H=%f: %s", j, H, what);
+    nrerror(msg);
+}
+
+static void write_block(FILE *out, int j, double loss, double a)
+{
+    std::fprintf(out, "%d %f %d %f %20.16e %20.16e\n", j, H, Nd_poi, loss, X_max, a);
+    std::fprintf(out, "%20.16e %20.16e %20.16e %20.16e\n", C1[0], C2[0], C1[Nd_poi - 1], C2[Nd_poi - 1]);
+    for (int k = 0; k < Nd_poi; k++)
+        std::fprintf(out, "%20.16e %d\n", X_point[k] != 0 ? C3[k] : x1[k], X_point[k]);
+    std::fprintf(out, "%20.16e %d\n", 0.0, 0);
+}
+
+static void write_curve()
+{
+    FILE *out = open_file(CURVE_FILE, "w");
+    std::fprintf(out, "#   H=%f, Hsup=%f, x0=%f, X0=%f \n", H, Hsup, X_max, X0);
+    std::fprintf(out, "#   x       P(x)      f(x)\n");
+    int k = 0;
+    int n = Nd_poi;
+    double x = X_LEFT;
+    while (x <= X_RIGHT) {
+        if (x > x1[k + 1]) k = k + 1;
+        double v = xo_xnd_change(1, x, &k, f1, nullptr, &n);
+        std::fprintf(out, "%f %f %f\n", x, g1(x), v);
+        x = x + (X_RIGHT - X_LEFT) / CURVE_STEPS;
+    }
+    close_written(out, CURVE_FILE);
+}
+
+int main_2()
+{
+    precision();
+    Acc_interval = ACC_INTERVAL;
+    Acc_ridders = ACC_RIDDERS;
+    Acc_a = ACC_A;
+    for (int i = 0; i < TABLE_SIZE; i++) X_point[i] = 0;
+    // Zero once, never cleared between histograms: the last debug line of
+    // the tails shows what the previous histogram left in f1.
+    for (int i = 0; i < TABLE_SIZE; i++) f1[i] = 0.0;
+
+    Plan p = read_plan();
+    Nd_poi = points_per_histogram(p.factor, nullptr);
+    if (Nd_poi < ND_POI_MIN) {
+        char msg[200];
+        std::snprintf(msg, sizeof msg, "!!! Nd_poi=%d: a histogram needs at least %d points, decrease the losses",
+                      Nd_poi, ND_POI_MIN);
+        nrerror(msg);
+    }
+
+    FILE *out = open_file(TABLE_FILE, "w");
+    write_header(out, p);
+
+    for (int j = 0; j <= p.N; j++) {
+        H = Hlist[j];
+        Hsup = (j < p.N) ? Hlist[j + 1] : H + HSUP_LAST_STEP;
+        X_min = g1_Deltax_xmaximum_4(H);
+        X_max = g1_Deltax_xmaximum_3(H);
+        X_max_sup = g1_Deltax_xmaximum_3(Hsup);
+
+        double a0, a;
+        double r = build_histogram(&a0, &a);
+        if (right_tail_below_weight()) {
+            // The tail iteration stopped while its tangent still held more
+            // than the area right of X0, and the rescaling pushed the tail
+            // under the weight: build again with the strict stop.
+            Strict_right_tail = true;
+            r = build_histogram(&a0, &a);
+            Strict_right_tail = false;
+            if (right_tail_below_weight()) histogram_error("the right tail stays below the weight", j);
+        }
+        if (r > 1.1) std::printf("!!! H=%f, factor=%f\n", H, r);
+        double loss = (a / a0 - 1) * 1.5 * 100;
+        if (!histogram_finite(loss, a)) histogram_error("the histogram is not finite", j);
+        std::printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
+        write_block(out, j, loss, a);
+    }
+    close_written(out, TABLE_FILE);
+    write_curve();
+
+    std::printf("\n     ---------------------------------------------------\n");
+    std::printf("You must COPY THE FILE \"O1_Phi4.res\" IN YOUR WORKING DIRECTORY\n");
+    std::printf("You must COPY THE FIRST LINES of O1_Phi4.res in your program\n");
+    std::printf("You can remove the files temp1.tmp and temp2.tmp\n");
+    std::printf("     ---------------------------------------------------\n\n");
+    return 0;
+}

@@ -1,0 +1,86 @@
+// Table generation: the envelope evaluator (tails, index frames), the
+// equal-area bin search, the last-bin corrections and the generation driver
+// that writes the table file and the diagnostic file.
+#pragma once
+
+// Size of every per-histogram array and of the list of field values.
+constexpr int TABLE_SIZE = 30001;
+// Largest index of the last histogram that the list of field values holds.
+constexpr int N_HISTOGRAM_MAX = 30000;
+// Fewest pieces a histogram can have: two tails and two step bins.
+constexpr int ND_POI_MIN = 4;
+// Scan step and bracket width of the bin-edge search.
+constexpr double ACC_INTERVAL = 0.1;
+// Accuracy of the bin-edge root and size of the final nudge.
+constexpr double ACC_RIDDERS = 1e-8;
+// Tolerance of the area search on the distance of the last edge to Xlimit.
+constexpr double ACC_A = 1e-7;
+// Factor by which the area search brackets the common area.
+constexpr double AREA_BRACKET_FACTOR = 1.2;
+// Bracketing steps of the area search before it gives up.
+constexpr int AREA_BRACKET_MAX = 200;
+// Bisection steps of the area search (the count test is "> 200").
+constexpr int AREA_BISECTION_MAX = 200;
+// Passes of the right-tail iteration (the count test is "> 1000").
+constexpr int TAIL_PASSES_MAX = 1000;
+// Relative change at which the right-tail iteration stops.
+constexpr double TAIL_REL_CHANGE = 0.02;
+// The step region ends this much (divided by the number of step bins) right
+// of the tangent point of the right tail while the edges are searched.
+constexpr double XLIMIT_MARGIN = 0.01;
+// Ends of the range of the integral and of the diagnostic curve.
+constexpr double X_LEFT = -3.0;
+constexpr double X_RIGHT = 6.0;
+// Field value distance of the last histogram's upper neighbour.
+constexpr double HSUP_LAST_STEP = 0.4;
+// Field value whose histogram prints the debug lines.
+constexpr double DEBUG_H = 1.6;
+
+extern double Acc_interval, Acc_ridders, Acc_a;
+// Start of the right tail and right end of the step region.
+extern double X0, Xlimit;
+// Tail table: slope, intercept and anchor of the tail at entry j, and its
+// flag (1 left tail, 2 right tail, 0 step bin).
+extern double C1[TABLE_SIZE], C2[TABLE_SIZE], C3[TABLE_SIZE];
+extern int X_point[TABLE_SIZE];
+// Number of pieces of every histogram of the run.
+extern int Nd_poi;
+// Field values of the histograms, edges and heights of the current one.
+extern double Hlist[TABLE_SIZE], x1[TABLE_SIZE], f1[TABLE_SIZE];
+// When true, the right-tail iteration stops on its 2 % test only once the
+// tangent point is not left of the candidate (the tangent then holds no more
+// than the area right of it); used to rebuild a histogram whose right tail
+// came out below the weight.
+extern bool Strict_right_tail;
+
+// The envelope evaluator, by mode:
+//  1 evaluate the majorant at abscissa a in bin *bin (tails at 0 and *n - 1,
+//    else values[*bin]);
+//  2 build both tails for the trial area a (inner frame, *n = Nd_poi - 2):
+//    values[0] <- end of the left tail, right tail at *n + 1, X0, Xlimit;
+//  3, 5 move values[0..*n] one slot up, put save[0] in values[0], *n += 2;
+//  4 save[0] <- values[0], *n -= 2, move values[1..*n+1] one slot down;
+//  6 shift the heights (values = f1) into the full frame and rescale both
+//    tails to the area a (save = x1, read for the debug lines only);
+//  21 *n -= 2.
+// Other modes do nothing.  Returns the majorant in mode 1, else 0.
+double xo_xnd_change(int mode, double a, int *bin, double values[], double save[], int *n);
+
+// Next bin edge right of x_prev for the area a, or Xlimit + 1 when there is
+// none up to Xlimit.
+double find_x(double x_prev, double a);
+// Tails and all n step-bin edges x1[0..n] for the trial area a.
+void find_x_all(double a, double x1[], int n);
+// Common area of the histogram, searched from a0 by brackets of 1.2 and
+// bisection until the last edge meets Xlimit; leaves the edges in x1 (full
+// frame).  Stops through nrerror if the bracketing does not close.
+double find_a(double a0, double x1[], int Nd_poi);
+// Pins the last edge to the start of the right tail, raises *a by the
+// correction ratio (returned, at least 1.001), computes the heights f1,
+// checks every step against the weight (fatal if one is below) and finishes
+// the tails.
+double corrections(double x1[], double f1[], double *a, int Nd_poi);
+
+// Phase 2: reads the plan, builds every histogram, writes "O1_Phi4.res" and
+// "O1_g1_f1_Phi4.res", prints the closing text; returns 0.
+int main_2();

@@ -1,0 +1,116 @@
+#include <cmath>
+#include <cstdio>
+
+#include "density/density.h"
+#include "tables/tables.h"
+
+// Left tail of the trial area a; returns its finite end.
+static double build_left_tail(double a)
+{
+    if (H < 1.5) {
+        // Tangent of log g1 at x0 = -1.1 (H < 1) or -1 (1 <= H < 1.5).
+        double x0 = (H < 1) ? -1.1 : -1.0;
+        double s = H - 2 * x0 * (1 - 2 * Landa) - 4 * Landa * x0 * x0 * x0;
+        C1[0] = s;
+        C2[0] = (H * x0 - x0 * x0 - Landa * (x0 * x0 - 1) * (x0 * x0 - 1)) - s * x0 - H * X_max;
+        C3[0] = (std::log(a * s) - C2[0]) / s;
+    } else {
+        // Slope H over the largest value of -x^2 - Landa (x^2 - 1)^2, which
+        // is -1 + 1/(4 Landa).
+        C3[0] = (std::log(a * H) + 1 - 1 / (4 * Landa)) / H + X_max;
+        C1[0] = H;
+        C2[0] = -H * X_max - 1 + 1 / (4 * Landa);
+    }
+    X_point[0] = 1;
+    return C3[0];
+}
+
+// Right tail of the trial area a at entry n + 1: damped fixed-point
+// iteration on the tangent point v of log g2, aiming at the point right of
+// which the tangent holds the area a.
+static void build_right_tail(double a, int n)
+{
+    double v = 1.1 * X_max_sup;
+    double F, S;
+    int count = 0;
+    for (;;) {
+        count++;
+        X0 = v;
+        F = Hsup * (v - X_max) - v * v - Landa * (v * v - 1) * (v * v - 1);
+        S = Hsup - 2 * v * (1 - 2 * Landa) - 4 * Landa * v * v * v;
+        Xlimit = v + (std::log(-a * S) - F) / S;
+        if (X0 > Xlimit) {
+            v = (X0 + Xlimit) / 2;
+        } else {
+            v = Xlimit;
+        }
+        if (count > TAIL_PASSES_MAX) break;
+        if (std::fabs(Xlimit - X0) / Xlimit <= TAIL_REL_CHANGE && (!Strict_right_tail || X0 >= Xlimit))
+            break;
+    }
+    X_point[n + 1] = 2;
+    C1[n + 1] = S;
+    C2[n + 1] = F - X0 * S;
+    C3[n + 1] = X0;
+    Xlimit = X0 + XLIMIT_MARGIN / n;
+}
+
+// Moves values[0..n] one slot up and puts the saved first entry back.
+static void reinsert_first(double values[], const double save[], int *n)
+{
+    for (int j = *n; j >= 0; j--) values[j + 1] = values[j];
+    values[0] = save[0];
+    *n = *n + 2;
+}
+
+// Rescales both tails to the final area a and prints the debug lines.
+static void finish_tails(double a, double f[], const double x[], int *n)
+{
+    *n = *n - 2;
+    for (int j = *n; j >= 0; j--) f[j + 1] = f[j];
+    *n = *n + 2;
+    int last = *n - 1;
+    C2[0] = std::log(a * C1[0]) - C1[0] * C3[0];
+    C2[last] = std::log(-a * C1[last]) - C1[last] * C3[last];
+    if (H == DEBUG_H) {
+        std::printf("int=%f,x1=%f,a=%20.16e, b=%20.16e, exp(a*x1+b)/a=%20.16e\n", a, C3[0], C1[0], C2[0],
+                    std::exp(C1[0] * C3[0] + C2[0]) / C1[0]);
+        for (int j = 1; j <= last; j++)
+            std::printf("x1=%f, f*Dx=%20.16e, a1=%f\n", x[j], (x[j + 1] - x[j]) * f[j], a);
+        std::printf("int=%f,x1=%f,a=%20.16e, b=%20.16e, exp(a*x1+b)/a=%20.16e\n", a, C3[last], C1[last],
+                    C2[last], std::exp(C1[last] * C3[last] + C2[last]) / C1[last]);
+    }
+}
+
+double xo_xnd_change(int mode, double a, int *bin, double values[], double save[], int *n)
+{
+    switch (mode) {
+    case 1: {
+        int k = *bin;
+        if (k == 0 || k == *n - 1) return std::exp(C1[k] * a + C2[k]);
+        return values[k];
+    }
+    case 2:
+        save[0] = values[0];
+        values[0] = build_left_tail(a);
+        build_right_tail(a, *n);
+        return 0;
+    case 3:
+    case 5:
+        reinsert_first(values, save, n);
+        return 0;
+    case 4:
+        save[0] = values[0];
+        *n = *n - 2;
+        for (int j = 0; j <= *n; j++) values[j] = values[j + 1];
+        return 0;
+    case 6:
+        finish_tails(a, values, save, n);
+        return 0;
+    case 21:
+        *n = *n - 2;
+        return 0;
+    default:
+        return 0;
+    }
+}
