@@ -36,7 +36,7 @@ int main()
                     static_cast<double>(count) * 30 * nd / 750000);
         std::printf("if the size of the file is too important, increase the losses or decrease H_max\n");
         std::printf("Do you want to continue (0=No, 1=yes)? (1) ->  ");
-        if (std::scanf("%d", &answer) != 1) nrerror("!!! an answer 0 or 1 was expected");
+        if (std::scanf("%d", &answer) != 1) nrerror("!!! a whole number was expected as the answer (1 to continue)");
     } while (answer != 1);
     std::printf("     -----------------------------------\n\n");
     main_2();

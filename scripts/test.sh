@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a normal build, then the same tests once more
+# under AddressSanitizer and UndefinedBehaviorSanitizer.  Installs the Debian
+# packages the tests need when they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+for pkg in cmake g++ libgtest-dev libgsl-dev gfortran gnuplot-nox libunuran-dev libbenchmark-dev; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+jobs=$(nproc)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DO1_SANITIZE=ON
+cmake --build build-sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"

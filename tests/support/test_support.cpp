@@ -1,0 +1,75 @@
+#include "test_support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#ifndef O1_PHI4_EXE
+#error "O1_PHI4_EXE must name the built program"
+#endif
+
+std::string make_scratch_dir(const std::string &tag)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string base = (tmp && *tmp) ? tmp : "/tmp";
+    std::string templ = base + "/o1_phi4_" + tag + "_XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    char *d = mkdtemp(buf.data());
+    return d ? std::string(d) : std::string();
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::string cur;
+    for (char c : text) {
+        if (c == '\n') {
+            lines.push_back(cur);
+            cur.clear();
+        } else {
+            cur.push_back(c);
+        }
+    }
+    if (!cur.empty()) lines.push_back(cur);
+    return lines;
+}
+
+std::string hex(double v)
+{
+    char b[64];
+    std::snprintf(b, sizeof b, "%a", v);
+    return b;
+}
+
+RunResult run_program(const std::string &input, int timeout_s, const std::string &dir)
+{
+    RunResult r{};
+    r.dir = dir.empty() ? make_scratch_dir("run") : dir;
+    {
+        std::ofstream in(r.dir + "/stdin.txt", std::ios::binary);
+        in << input;
+    }
+    std::string cmd = "cd '" + r.dir + "' && timeout " + std::to_string(timeout_s) + " '" + O1_PHI4_EXE +
+                      "' < stdin.txt > stdout.txt 2> stderr.txt";
+    int raw = std::system(cmd.c_str());
+    int st = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+    r.timed_out = (st == 124);
+    r.status = st;
+    r.out = read_file(r.dir + "/stdout.txt");
+    r.err = read_file(r.dir + "/stderr.txt");
+    return r;
+}
