@@ -53,7 +53,7 @@ static Plan read_plan()
         std::printf("N_histogram=%d >= N_histogram_MAX=%d\n", p.N, N_HISTOGRAM_MAX);
         nrerror("N_histogram must be < N_histogram_MAX\n");
     }
-    if (p.N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !(p.factor < 2.0))
+    if (p.N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !std::isfinite(p.factor))
         file_error("found impossible parameters in", PLAN_FILE);
     for (int i = 0; i <= p.N; i++) {
         int unused;
