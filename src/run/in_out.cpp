@@ -23,8 +23,13 @@ static void read_landa()
     for (;;) {
         std::printf("give Landa;   !Landa>0.5!   example: 1.                       -> Landa=");
         Landa = read_number("Landa");
-        if (Landa >= LANDA_MIN) return;
-        std::printf("!!! Landa must be >= 0.5 (the weight has no maximum to search below)\n");
+        if (!(Landa >= LANDA_MIN)) {
+            std::printf("!!! Landa must be >= 0.5 (the weight has no maximum to search below)\n");
+        } else if (!weight_sound_at(0)) {
+            std::printf("!!! Landa is too large: the weight underflows already at H=0\n");
+        } else {
+            return;
+        }
     }
 }
 
