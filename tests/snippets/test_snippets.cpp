@@ -1,0 +1,444 @@
+// The C and FORTRAN lines that the table file hands to the user, compiled the
+// way the user compiles them (cc; gfortran -ffree-form) and run over a dense
+// sweep of field values.  Every index they give must be the index of the step
+// that holds the field value and must be in the index table; both must stop
+// for fields at or above H_max.  Where they do not, the case records how they
+// miss, so that a change in behaviour shows up here.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+// Uniform field values of the sweep, besides the points at every step.
+constexpr int SWEEP_POINTS = 20000;
+// A quotient this close (relative) to a whole number sits on a step edge up to
+// rounding of the last bit: either neighbouring step is a fair answer there.
+constexpr long double EDGE_TOL = 1e-12L;
+// Relative error of a decimal constant stored as a default (single) REAL.
+constexpr long double REAL4_TOL = 1.2e-7L;
+// Relative offset of the probes just below and above every step edge: inside
+// the reach of a single-precision step, far outside double rounding.
+constexpr double NEAR_EDGE = 5e-9;
+
+// A field value named in a case, with the indices the C and FORTRAN lines
+// are known to give for it.
+struct Witness {
+    double h;
+    int c;
+    int f;
+};
+
+struct SnippetCase {
+    const char *name;
+    const char *landa, *h0, *h_max, *p;
+    std::set<int> missing;      // indices of steps in [H0, H_max) that the table lacks
+    int c_shift;                // C index minus the step's index wherever they differ (0: never)
+    int f_shift;                // FORTRAN index minus C index wherever they differ (0: never)
+    std::set<int> f_outside;    // FORTRAN indices for fields below H_max that the table lacks
+    double f_limit;             // bound the FORTRAN line really applies, when it is not H_max (0: H_max)
+    std::vector<Witness> witnesses;
+};
+
+// Test names show the case by its name only.
+void PrintTo(const SnippetCase &tc, std::ostream *os)
+{
+    *os << tc.name;
+}
+
+// A value as the snippet prints it ("%f").
+std::string six_decimals(long double v)
+{
+    char b[64];
+    std::snprintf(b, sizeof b, "%f", static_cast<double>(v));
+    return b;
+}
+
+bool have_tool(const char *tool)
+{
+    std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// Runs a shell command; returns the exit status (-1 if it did not exit).
+int shell(const std::string &cmd)
+{
+    int raw = std::system(cmd.c_str());
+    return (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+}
+
+// The lines strictly between the line `from` and the first line after it
+// that begins with `to`.
+std::vector<std::string> block(const std::vector<std::string> &lines, const std::string &from, const std::string &to)
+{
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < lines.size() && lines[i] != from) i++;
+    for (i++; i < lines.size() && lines[i].rfind(to, 0) != 0; i++) out.push_back(lines[i]);
+    return out;
+}
+
+// Field index of the step that holds h, in exact decimal steps: interval 1
+// is [H0, 100) with step 0.004 p, interval k >= 2 ends at 10^(k+1) with step
+// 0.5 p 10^(k-2); steps are numbered from 0 at H0, and each interval goes on
+// one past the last step of the interval below.  `edge` tells that h lies
+// on a step edge up to rounding, where index - 1 is as good an answer.
+class StepIndex {
+  public:
+    StepIndex(long double h0, long double p)
+    {
+        step_.push_back(0);
+        top_.push_back(h0);
+        base_.push_back(0);
+        for (int k = 1; k < 12; k++) {
+            step_.push_back(k == 1 ? 0.004L * p : 0.5L * p * std::pow(10.0L, k - 2));
+            top_.push_back(k == 1 ? 100.0L : std::pow(10.0L, k + 1));
+        }
+        base_.push_back(-std::floor(h0 / step_[1]));
+        for (int k = 1; k + 1 < static_cast<int>(step_.size()); k++) {
+            bool edge;
+            long double last = quotient_floor(top_[k], step_[k], &edge) - (edge ? 1 : 0);
+            base_.push_back(base_[k] + last - quotient_floor(top_[k], step_[k + 1], &edge) + 1);
+        }
+    }
+    int operator()(long double h, bool *edge) const
+    {
+        int k = 1;
+        while (!(h < top_[k])) k++;
+        return static_cast<int>(base_[k] + quotient_floor(h, step_[k], edge));
+    }
+    long double step(long double h) const
+    {
+        int k = 1;
+        while (!(h < top_[k])) k++;
+        return step_[k];
+    }
+    long double step_of(int k) const { return step_[k]; }
+    long double top(int k) const { return top_[k]; }
+
+  private:
+    static long double quotient_floor(long double h, long double d, bool *edge)
+    {
+        long double q = h / d;
+        long double r = std::nearbyint(q);
+        *edge = std::fabs(q - r) <= EDGE_TOL * std::fmax(1.0L, std::fabs(q));
+        return *edge ? r : std::floor(q);
+    }
+    std::vector<long double> step_, top_, base_;
+};
+
+std::string bits_of(double h)
+{
+    long long b;
+    std::memcpy(&b, &h, sizeof b);
+    return std::to_string(b);
+}
+
+// Field values are handed to the drivers as the 64 bits of the double, so
+// that no decimal conversion stands between the sweep and the snippet.
+const char C_DRIVER_HEAD[] =
+    "#include <stdio.h>\n#include <stdlib.h>\n#include <string.h>\n"
+    "int field_index(double h)\n{\nint j;\n";
+const char C_DRIVER_TAIL[] =
+    "return j;\n}\n"
+    "int main(void)\n{\n    long long bits;\n    double h;\n"
+    "    while (scanf(\"%lld\", &bits) == 1) {\n"
+    "        memcpy(&h, &bits, sizeof h);\n        printf(\"%d\\n\", field_index(h));\n    }\n"
+    "    return 0;\n}\n";
+const char F_DRIVER_HEAD[] = "subroutine field_index(h, j)\ndouble precision h\ninteger j\n";
+const char F_DRIVER_TAIL[] =
+    "end subroutine\n"
+    "program drive\n  integer(8) :: bits\n  double precision :: h\n  integer :: j, ios\n"
+    "  do\n    read(*, *, iostat=ios) bits\n    if (ios /= 0) exit\n"
+    "    h = transfer(bits, h)\n    call field_index(h, j)\n    write(*, '(I0)') j\n  end do\n"
+    "end program\n";
+
+struct DriverRun {
+    int status;
+    std::vector<std::string> lines;
+};
+
+DriverRun run_driver(const std::string &dir, const std::string &exe, const std::vector<double> &hs)
+{
+    {
+        std::ofstream in(dir + "/h.txt");
+        for (double h : hs) in << bits_of(h) << '\n';
+    }
+    DriverRun r;
+    r.status = shell("cd '" + dir + "' && ./" + exe + " < h.txt > " + exe + ".out 2>&1");
+    r.lines = split_lines(read_file(dir + "/" + exe + ".out"));
+    return r;
+}
+
+// One disagreement of a kind, shown in the test's output.
+struct Miss {
+    double h;
+    int c, f, want;
+};
+
+void show(const char *what, const std::vector<Miss> &m)
+{
+    std::printf("  %-44s %zu", what, m.size());
+    if (!m.empty())
+        std::printf("  first h=%.17g (C %d, FORTRAN %d, step %d)", m[0].h, m[0].c, m[0].f, m[0].want);
+    if (m.size() > 1)
+        std::printf("  last h=%.17g (C %d, FORTRAN %d, step %d)", m.back().h, m.back().c, m.back().f, m.back().want);
+    std::printf("\n");
+}
+
+class CompiledSnippets : public ::testing::TestWithParam<SnippetCase> {};
+
+TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
+{
+    const SnippetCase &tc = GetParam();
+    if (!have_tool("cc") || !have_tool("gfortran"))
+        GTEST_SKIP() << "cc or gfortran is missing: the emitted C and FORTRAN lines cannot be compiled here";
+
+    RunResult run = run_program(std::string(tc.landa) + "\n" + tc.h0 + "\n" + tc.h_max + "\n" + tc.p + "\n1\n", 120);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> res = split_lines(read_file(run.dir + "/O1_Phi4.res"));
+
+    std::vector<std::string> c_lines = block(res, "--> a. In C ", "-");
+    std::vector<std::string> f_lines = block(res, "--> b. In FORTRAN ", "$---");
+    ASSERT_GE(c_lines.size(), 2u);
+    ASSERT_GE(f_lines.size(), 4u);
+    // The first line opens the chain of tests; an empty first interval still
+    // gets its line as long as H_max lies above H0.
+    EXPECT_EQ(c_lines[0].rfind("if(", 0), 0u) << c_lines[0];
+
+    // The index table: its length, then (field index, histogram) pairs.
+    std::set<int> table;
+    {
+        size_t i = 0;
+        while (i < res.size() && res[i].rfind("$---", 0) != 0) i++;
+        ASSERT_LT(i + 1, res.size());
+        int n = std::atoi(res[i + 1].c_str());
+        int prev = 0;
+        for (int e = 0; e < n; e++) {
+            int j, m;
+            ASSERT_EQ(std::sscanf(res[i + 2 + e].c_str(), "%d %d", &j, &m), 2) << res[i + 2 + e];
+            if (e > 0) {
+                EXPECT_GT(j, prev) << "index table out of walk order at entry " << e;
+            }
+            prev = j;
+            table.insert(j);
+        }
+    }
+
+    // Compile as the user would: the C lines in a function, the FORTRAN lines
+    // in a subroutine (free form, since they start in column 1 and hold tabs),
+    // and once more with REAL promoted to double precision.
+    {
+        std::ofstream c(run.dir + "/c_drv.c");
+        c << C_DRIVER_HEAD;
+        for (auto &l : c_lines) c << l << '\n';
+        c << C_DRIVER_TAIL;
+        std::ofstream f(run.dir + "/f_drv.f");
+        f << F_DRIVER_HEAD;
+        for (auto &l : f_lines) f << l << '\n';
+        f << F_DRIVER_TAIL;
+    }
+    // The three compilers run side by side; each leaves its status in a file.
+    std::string in_dir = "cd '" + run.dir + "' && ";
+    shell(in_dir + "{ { cc -O2 -Wall -o c_drv c_drv.c > cc.log 2>&1; echo $? > cc.rc; } & "
+                   "{ gfortran -ffree-form -O2 -o f_drv f_drv.f > f.log 2>&1; echo $? > f.rc; } & "
+                   "{ gfortran -ffree-form -freal-4-real-8 -O2 -o f8_drv f_drv.f > f8.log 2>&1; echo $? > f8.rc; } & "
+                   "wait; }");
+    for (const char *tool : {"cc", "f", "f8"})
+        ASSERT_EQ(read_file(run.dir + "/" + tool + ".rc"), "0\n") << read_file(run.dir + "/" + tool + ".log");
+
+    // The sweep: uniform points, then H0, the interval ends and every step
+    // edge, of the exact step and of the step as printed, with its
+    // neighbouring doubles and the probes NEAR_EDGE away.
+    const double h0 = std::strtod(tc.h0, nullptr), h_max = std::strtod(tc.h_max, nullptr);
+    StepIndex step_index(std::strtold(tc.h0, nullptr), std::strtold(tc.p, nullptr));
+    std::vector<double> hs;
+    for (int i = 0; i < SWEEP_POINTS; i++) hs.push_back(h0 + (h_max - h0) * i / SWEEP_POINTS);
+    hs.push_back(h0);
+    hs.push_back(std::nextafter(h0, HUGE_VAL));
+    hs.push_back(std::nextafter(h_max, 0.0));
+    for (int k = 1; step_index.top(k - 1) < h_max; k++) {
+        long double lo = std::fmax(step_index.top(k - 1), static_cast<long double>(h0));
+        long double hi = std::fmin(step_index.top(k), static_cast<long double>(h_max));
+        long double exact = step_index.step_of(k);
+        long double printed = std::strtold(six_decimals(exact).c_str(), nullptr);
+        std::vector<long double> steps{exact};
+        if (std::fabs(printed - exact) > EDGE_TOL * exact) steps.push_back(printed);
+        for (long double d : steps) {
+            for (long double n = std::floor(lo / d); n * d <= hi; n++) {
+                double x = static_cast<double>(n * d);
+                for (double h : {x * (1 - NEAR_EDGE), std::nextafter(x, 0.0), x, std::nextafter(x, HUGE_VAL),
+                                 x * (1 + NEAR_EDGE)})
+                    if (h >= h0 && h < h_max) hs.push_back(h);
+            }
+        }
+    }
+    for (const Witness &w : tc.witnesses) hs.push_back(w.h);
+
+    DriverRun c = run_driver(run.dir, "c_drv", hs);
+    DriverRun f = run_driver(run.dir, "f_drv", hs);
+    DriverRun f8 = run_driver(run.dir, "f8_drv", hs);
+    ASSERT_EQ(c.status, 0);
+    ASSERT_EQ(f.status, 0);
+    ASSERT_EQ(c.lines.size(), hs.size()) << "the C line stopped on a field below H_max";
+    ASSERT_EQ(f.lines.size(), hs.size()) << "the FORTRAN line stopped on a field below H_max";
+    ASSERT_EQ(f8.lines.size(), hs.size()) << "the promoted FORTRAN line stopped on a field below H_max";
+
+    // Which step each field lies in, and the table's view of it.
+    std::set<int> steps_below_h_max;
+    {
+        bool edge;
+        int first = step_index(h0, &edge);
+        int last = step_index(std::nextafter(h_max, 0.0), &edge) - (edge ? 1 : 0);
+        for (int j = first; j <= last; j++) steps_below_h_max.insert(j);
+    }
+    std::set<int> missing, extra;
+    for (int j : steps_below_h_max)
+        if (!table.count(j)) missing.insert(j);
+    for (int j : table)
+        if (!steps_below_h_max.count(j)) extra.insert(j);
+    EXPECT_EQ(missing, tc.missing) << "steps below H_max without an entry in the index table";
+    EXPECT_TRUE(extra.empty()) << "index table entries for no step below H_max, first " << *extra.begin();
+
+    std::vector<Miss> c_vs_step, f_vs_step, f_vs_c, f_real4_band, c_off_table, f_off_table, promoted_vs_c;
+    std::set<int> c_outside, f_outside;
+    std::map<double, Miss> seen;
+    for (size_t i = 0; i < hs.size(); i++) {
+        double h = hs[i];
+        int cj = std::atoi(c.lines[i].c_str()), fj = std::atoi(f.lines[i].c_str());
+        bool edge;
+        int want = step_index(h, &edge);
+        Miss m{h, cj, fj, want};
+        seen.emplace(h, m);
+        if (!(cj == want || (edge && cj == want - 1))) c_vs_step.push_back(m);
+        if (!(fj == want || (edge && fj == want - 1))) f_vs_step.push_back(m);
+        if (fj != cj) {
+            f_vs_c.push_back(m);
+            // The step the FORTRAN line divides by is the printed one rounded
+            // to single precision: it can only move fields that lie within
+            // that rounding of an edge of the printed step.
+            long double printed = std::strtold(six_decimals(step_index.step(h)).c_str(), nullptr);
+            long double q = h / printed;
+            if (std::fabs(q - std::nearbyint(q)) <= REAL4_TOL * q) f_real4_band.push_back(m);
+        }
+        if (!table.count(cj)) {
+            c_off_table.push_back(m);
+            c_outside.insert(cj);
+        }
+        if (!table.count(fj)) {
+            f_off_table.push_back(m);
+            f_outside.insert(fj);
+        }
+        if (f8.lines[i] != c.lines[i]) promoted_vs_c.push_back(m);
+    }
+
+    std::printf("[%s] %zu fields, %zu table entries, C line: %s\n", tc.name, hs.size(), table.size(),
+                c_lines[0].c_str());
+    show("C index is not the step's index:", c_vs_step);
+    show("FORTRAN index is not the step's index:", f_vs_step);
+    show("FORTRAN index differs from C:", f_vs_c);
+    show("C index not in the index table:", c_off_table);
+    show("FORTRAN index not in the index table:", f_off_table);
+    show("promoted FORTRAN (-freal-4-real-8) vs C:", promoted_vs_c);
+
+    // C against the step: only the six-decimal step can move it, always the same way.
+    for (const Miss &m : c_vs_step) {
+        ASSERT_EQ(m.c - m.want, tc.c_shift) << "C gives " << m.c << " for h=" << hex(m.h) << ", the step is " << m.want;
+    }
+    EXPECT_EQ(c_vs_step.empty(), tc.c_shift == 0);
+    // FORTRAN against C: only the single-precision step can move it, within its rounding of an edge.
+    for (const Miss &m : f_vs_c) {
+        ASSERT_EQ(m.f - m.c, tc.f_shift) << "FORTRAN gives " << m.f << " for h=" << hex(m.h) << ", C " << m.c;
+    }
+    EXPECT_EQ(f_vs_c.empty(), tc.f_shift == 0);
+    EXPECT_EQ(f_real4_band.size(), f_vs_c.size()) << "FORTRAN differs from C away from a step edge";
+    // Promoting REAL to double precision makes the FORTRAN line the C line.
+    EXPECT_TRUE(promoted_vs_c.empty());
+    // The table must hold every index C gives, but for the steps it lacks.
+    EXPECT_EQ(c_outside, tc.missing);
+    EXPECT_EQ(f_outside, tc.f_outside);
+
+    for (const Witness &w : tc.witnesses) {
+        const Miss &m = seen[w.h];
+        std::printf("  witness h=%.17g: C %d, FORTRAN %d, step %d, %s\n", w.h, m.c, m.f, m.want,
+                    table.count(m.c) ? "C index in table" : "C index NOT in table");
+        EXPECT_EQ(m.c, w.c) << "h=" << hex(w.h);
+        EXPECT_EQ(m.f, w.f) << "h=" << hex(w.h);
+    }
+
+    // At and above H_max: C prints its message and exits with status 255;
+    // FORTRAN prints it and stops (status 0), in both cases without an index,
+    // but for fields below the bound the FORTRAN line really applies.
+    std::string message = "H must be < " + six_decimals(h_max);
+    double f_limit = tc.f_limit != 0 ? tc.f_limit : h_max;
+    for (double h : {h_max, std::nextafter(h_max, HUGE_VAL), h_max * (1 + NEAR_EDGE), h_max + 1, 1e6}) {
+        DriverRun cr = run_driver(run.dir, "c_drv", {h});
+        DriverRun fr = run_driver(run.dir, "f_drv", {h});
+        DriverRun f8r = run_driver(run.dir, "f8_drv", {h});
+        EXPECT_EQ(cr.status, 255) << "h=" << hex(h);
+        EXPECT_EQ(cr.lines, std::vector<std::string>{message}) << "h=" << hex(h);
+        EXPECT_EQ(f8r.lines, std::vector<std::string>{" " + message}) << "h=" << hex(h);
+        bool f_stops = fr.lines == std::vector<std::string>{" " + message};
+        if (!f_stops)
+            std::printf("  FORTRAN takes h=%.17g >= H_max: gives %s\n", h, fr.lines.empty() ? "" : fr.lines[0].c_str());
+        EXPECT_EQ(fr.status, 0);
+        EXPECT_EQ(f_stops, !(h < f_limit)) << "h=" << hex(h);
+    }
+    // A failing case keeps its folder (table file, drivers, outputs) for a look.
+    if (!HasFailure()) shell("rm -rf '" + run.dir + "'");
+}
+
+// Cases: Landa, H0, H_max, p, then the known misses (see SnippetCase).
+// p = 10: the FORTRAN step 0.040000 is a single-precision 0.0399999991, so the
+//   FORTRAN line moves a field up to 2.2e-8 (relative) below an edge to the
+//   next step, and a field just below H_max = 5 off the end of the table.
+// p = 3: the FORTRAN 0.012000 is 0.0120000001, so a field on or just above an
+//   edge stays in the step below.
+// H0 = 0.01 with p = 3: the walk starts off the step grid, its last position
+//   below 100 is 99.994, so the step [99.996, 100) with index 8333 never gets
+//   an entry, yet both lines give 8333 there.  With H0 = 90, on the grid, the
+//   same step (833 there) has its entry, but the FORTRAN line puts H0 itself
+//   in the step below, index -1, which is not in the table.
+// H_max = 101 with p = 3: the walk in [100, 101) takes the positions 100,
+//   101.5, ..., off the grid of the step 1.5, so the step [100.5, 102), index
+//   835, has no entry although fields from 100.5 to 101 fall into it.
+// p = 1.23456: the lines divide by the printed 0.004938 instead of 0.00493824,
+//   so a field in [n 0.004938, n 0.00493824) gets index n instead of n - 1
+//   (up to 5 % of a step near h = 5); the FORTRAN 0.004938, a little smaller
+//   again in single precision, adds one more in a thin band below those edges.
+// H_max = 5.3: the FORTRAN bound 5.300000 is a single-precision 5.30000019,
+//   so fields just above H_max get an index instead of the stop.
+const SnippetCase CASES[] = {
+    {"H0_0_Hmax_5_p_10", "1", "0", "5", "10", {}, 0, 1, {125}, 0, {{4.99999995, 124, 125}, {1.15999999, 28, 29}}},
+    {"H0_0_Hmax_200_p_10", "1", "0", "200", "10", {}, 0, 1, {}, 0, {{99.999999, 2499, 2500}, {150, 2510, 2510}}},
+    {"H0_90_Hmax_101_p_3", "1", "90", "101", "3", {835}, 0, -1, {-1, 835}, 0,
+     {{99.0000004, 750, 749}, {99.998, 833, 833}, {90, 0, -1}, {100.7, 835, 835}}},
+    {"H0_0.01_Hmax_150_p_3", "1", "0.01", "150", "3", {8333}, 0, -1, {8333}, 0,
+     {{99.998, 8333, 8333}, {99.0000004, 8250, 8249}}},
+    {"H0_150_Hmax_300_p_10", "1", "150", "300", "10", {}, 0, 0, {}, 0, {{150, -1240, -1240}, {299.99, -1211, -1211}}},
+    {"H0_0_Hmax_5_p_1.23456", "1", "0", "5", "1.23456", {}, 1, 1, {}, 0, {{4.9381, 1000, 1000}}},
+    {"H0_0_Hmax_5.3_p_10", "1", "0", "5.3", "10", {}, 0, 1, {}, 5.300000190734863, {{5.27999999, 131, 132}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(FieldIndexMap, CompiledSnippets, ::testing::ValuesIn(CASES),
+                         [](const ::testing::TestParamInfo<SnippetCase> &info) {
+                             std::string n = info.param.name;
+                             for (char &ch : n)
+                                 if (ch == '.') ch = '_';
+                             return n;
+                         });
+
+}  // namespace
