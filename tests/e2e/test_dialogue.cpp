@@ -1,0 +1,109 @@
+// The dialogue of the built program: unreadable input, refused values asked
+// again, the mapping lines, and files that cannot be created.  Each run ends
+// early, at a bad read or after a small grid.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string EXITING = "\n...now exiting to system...\n";
+
+bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+// A run that stops with status 1, printing 'out' on stdout and 'err' on stderr.
+struct Stop {
+    const char *input, *out, *err;
+};
+
+void expect_stops(std::initializer_list<Stop> cases)
+{
+    for (const Stop &c : cases) {
+        SCOPED_TRACE("input " + ::testing::PrintToString(std::string(c.input)));
+        RunResult r = run_program(c.input, 30);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(has(r.out, c.out)) << r.out;
+        EXPECT_TRUE(has(r.err, c.err)) << r.err;
+    }
+}
+
+TEST(Dialogue, UnreadableInputStopsNamingTheExpectedValue)
+{
+    const std::string landa = "!!! a number was expected for Landa" + EXITING;
+    const std::string answer = "!!! a whole number was expected as the answer (1 to continue)" + EXITING;
+    expect_stops({{"one\n", "", landa.c_str()},
+                  {"", "", landa.c_str()},
+                  {"1\nzero\n", "", "!!! a number was expected for H0\n"},
+                  {"1\nnan\n", "", "!!! a number was expected for H0\n"},
+                  {"1\n0\n", "", "!!! a number was expected for H_max\n"},
+                  {"1\n0\ninf\n", "", "!!! a number was expected for H_max\n"},
+                  {"1\n0\n5\nten\n", "", "!!! a number was expected for the % of losses\n"},
+                  {"1\n0\n5\n10\nyes\n", "", answer.c_str()},
+                  {"1\n0\n5\n10\n", "", answer.c_str()}});
+}
+
+// The accepted value is shown by the read that follows it.
+TEST(Dialogue, RefusedValueIsAskedAgain)
+{
+    expect_stops({
+        {"0.4\n0.5\nq\n", "!!! Landa must be >= 0.5 (the weight has no maximum to search below)\ngive Landa;",
+         "for H0"},
+        {"1\n-0.5\n0\nq\n", "!!! H0 must be >= 0\ngive Hinitial", "for H_max"},
+        {"1\n308\n0\nq\n",
+         "!!! H0 must be < 307.985625 for Landa=1.000000 (the weight underflows beyond)\ngive Hinitial", "for H_max"},
+        {"1\n5\n5\n6\nq\n", "!!! H_max must be > H0\ngive Hmaximum", "for the % of losses"},
+        {"1\n0\n308\n307.9\nq\n",
+         "!!! H_max must be <= 307.985625 for Landa=1.000000 (the weight underflows beyond)\ngive Hmaximum",
+         "for the % of losses"},
+        {"2\n0\n372\n371\nq\n", "!!! H_max must be <= 371.", "for the % of losses"},
+        {"0.5\n0\n256\n255\nq\n", "!!! H_max must be <= 255.", "for the % of losses"},
+        {"1000\n0\n2839\n2837\nq\n", "!!! H_max must be <= 2837.", "for the % of losses"},
+        {"1\n0\n5\n200\n10\nq\n", "!!! The loss must be < 200 % (the grid could never reach it)\ngive the %",
+         "as the answer"},
+        {"1\n4.9\n5\n0.99\n1\nq\n", "!!! The loss must be >= 1 %\ngive the %", "as the answer"},
+    });
+}
+
+// One line per interval that H_max reaches, the same list printed twice.
+TEST(Dialogue, MappingLinesListTheIntervalsUpToHMax)
+{
+    const char *L1 = "\tif(99.000000<H<100.000000 ) j=cst+(int)(H/0.040000);\n";
+    const char *L1000 = "\tif(999.000000<H<100.000000 ) j=cst+(int)(H/0.040000);\n"
+                        "\tif(100.000000<H<1000.000000 ) j=cst+(int)(H/5.000000);\n";
+    const std::pair<const char *, std::string> cases[] = {
+        {"1\n99\n100\n10\nq\n", L1},
+        {"1\n99\n100.5\n10\nq\n", L1 + std::string("\tif(100.000000<H<100.500000 ) j=cst+(int)(H/5.000000);\n")},
+        {"1000\n999\n1000\n10\nq\n", L1000},
+        {"1000\n999\n1000.001\n10\nq\n",
+         L1000 + std::string("\tif(1000.000000<H<1000.001000 ) j=cst+(int)(H/50.000000);\n")},
+        {"1\n99\n101\n1\nq\n", "\tif(99.000000<H<100.000000 ) j=cst+(int)(H/0.004000);\n"
+                               "\tif(100.000000<H<101.000000 ) j=cst+(int)(H/0.500000);\n"},
+        {"1\n99\n101\n25\nq\n", "\tif(99.000000<H<100.000000 ) j=cst+(int)(H/0.100000);\n"
+                                "\tif(100.000000<H<101.000000 ) j=cst+(int)(H/12.500000);\n"},
+    };
+    for (const auto &c : cases) {
+        RunResult r = run_program(c.first, 30);
+        EXPECT_TRUE(has(r.out, "mapped to :\n" + c.second + "\nThe calculs will be done")) << r.out;
+        EXPECT_TRUE(has(r.out, "H real is: \n" + c.second + "\n\nthis can take a while ...\n")) << r.out;
+        EXPECT_TRUE(has(r.err, "as the answer")) << r.err;
+    }
+}
+
+// A folder of the file's name is in the way.
+TEST(BlockedFile, StopsTheRunNamingTheFile)
+{
+    for (const char *name : {"temp2.tmp", "temp1.tmp", "O1_Phi4.res", "O1_g1_f1_Phi4.res"}) {
+        std::string dir = make_scratch_dir("blocked");
+        ASSERT_EQ(mkdir((dir + "/" + name).c_str(), 0755), 0);
+        RunResult r = run_program("1\n0\n5\n10\n1\n", 60, dir);
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err, "!!! cannot create the file " + std::string(name) + EXITING);
+    }
+}
+
+}  // namespace
