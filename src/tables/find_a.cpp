@@ -21,22 +21,27 @@ double find_x(double x_prev, double a)
     return r;
 }
 
+[[noreturn]] static void no_area(const char *why)
+{
+    char msg[240];
+    std::snprintf(msg, sizeof msg, "!!! no area found for the histogram at H=%f: %s", H, why);
+    nrerror(msg);
+}
+
 void find_x_all(double a, double x1[], int n)
 {
     std::vector<double> save(static_cast<size_t>(n) + 1, 0.0);
     int i = 0;
     xo_xnd_change(2, a, &i, x1, save.data(), &n);
+    // Tails that are not numbers leave no region to lay bins in.
+    if (!std::isfinite(x1[0]) || !std::isfinite(Xlimit)) no_area("the tails of the trial area are not finite");
     for (i = 1; i <= n; i++) x1[i] = find_x(x1[i - 1], a);
 }
 
 // Stops when the bracketing of the area has not closed in AREA_BRACKET_MAX steps.
 static void check_bracket_steps(int steps)
 {
-    if (steps <= AREA_BRACKET_MAX) return;
-    char msg[200];
-    std::snprintf(msg, sizeof msg,
-                  "!!! no area found for the histogram at H=%f: the last edge never changes side of Xlimit", H);
-    nrerror(msg);
+    if (steps > AREA_BRACKET_MAX) no_area("the last edge never changes side of Xlimit");
 }
 
 double find_a(double a0, double x1[], int Nd_poi)
