@@ -1,0 +1,421 @@
+// Reader of the table file O1_Phi4.res: every line is matched against the
+// layout the generator writes, and the first line that does not fit stops
+// the load with a TableError naming it and what was expected there.
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "sampler/sampler.h"
+
+namespace o1phi4 {
+
+namespace {
+
+// Largest magnitude of a field index (the generated C code computes it in int).
+constexpr double INDEX_LIMIT = 2147483647.0;
+// Pieces of a histogram: at least one step between the two tails.
+constexpr int ND_POI_MIN = 3;
+
+// Matching within one line: literal texts, blanks, numbers.
+struct Cursor {
+    const char *s;
+
+    bool lit(const char *text)
+    {
+        const std::size_t n = std::strlen(text);
+        if (std::strncmp(s, text, n) != 0) return false;
+        s += n;
+        return true;
+    }
+    void blanks()
+    {
+        while (*s == ' ' || *s == '\t') ++s;
+    }
+    // A finite decimal number (no hexadecimal, no inf or nan).
+    bool real(double &v)
+    {
+        const char *p = s;
+        if (*p == '+' || *p == '-') ++p;
+        if (!(std::isdigit(static_cast<unsigned char>(*p)) || (*p == '.' && std::isdigit(static_cast<unsigned char>(p[1])))))
+            return false;
+        if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;
+        char *end;
+        errno = 0;
+        const double d = std::strtod(s, &end);
+        if (end == s || !std::isfinite(d)) return false;
+        v = d;
+        s = end;
+        return true;
+    }
+    bool integer(long &v)
+    {
+        const char *p = s;
+        if (*p == '+' || *p == '-') ++p;
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+        char *end;
+        errno = 0;
+        const long d = std::strtol(s, &end, 10);
+        if (errno == ERANGE || d > 2147483647L || d < -2147483647L) return false;
+        v = d;
+        s = end;
+        return true;
+    }
+    bool integer(int &v)
+    {
+        long l;
+        if (!integer(l)) return false;
+        v = static_cast<int>(l);
+        return true;
+    }
+    bool end() const { return *s == '\0'; }
+};
+
+class Reader {
+public:
+    Reader(const std::string &text, const std::string &name) : file_(name)
+    {
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t nl = text.find('\n', start);
+            if (nl == std::string::npos) nl = text.size();
+            std::string line = text.substr(start, nl - start);
+            // Blanks and a carriage return at the end carry no meaning.
+            while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+                line.pop_back();
+            lines_.push_back(line);
+            start = nl + 1;
+        }
+    }
+
+    // Number of the line next() returns next (1-based).
+    long line_no() const { return static_cast<long>(pos_) + 1; }
+    std::size_t remaining() const { return lines_.size() - pos_; }
+    bool at_end() const { return pos_ >= lines_.size(); }
+    const std::string &peek() const { return lines_[pos_]; }
+
+    // The next line; the file ending here is an error naming what was due.
+    const std::string &next(const std::string &expected)
+    {
+        if (pos_ >= lines_.size())
+            throw TableError(file_, line_no(), "file ends early: expected " + expected);
+        return lines_[pos_++];
+    }
+    [[noreturn]] void fail(long line, const std::string &message) const { throw TableError(file_, line, message); }
+    // Fails on the line just read.
+    [[noreturn]] void bad(const std::string &expected) const
+    {
+        const std::string &got = lines_[pos_ - 1];
+        fail(static_cast<long>(pos_), "expected " + expected + ", found \"" + got.substr(0, 80) + "\"");
+    }
+
+    // A line starting with a fixed text (decoration lines).
+    void fixed(const char *prefix)
+    {
+        Cursor c{next(std::string("a line starting with \"") + prefix + "\"").c_str()};
+        if (!c.lit(prefix)) bad(std::string("a line starting with \"") + prefix + "\"");
+    }
+    // "#define NAME   %d    // ..."
+    int define(const char *name)
+    {
+        const std::string what = std::string("\"#define ") + name + " <integer>\"";
+        Cursor c{next(what).c_str()};
+        int v;
+        if (!c.lit("#define ") || !c.lit(name) || (*c.s != ' ' && *c.s != '\t')) bad(what);
+        c.blanks();
+        if (!c.integer(v) || (!c.end() && *c.s != ' ' && *c.s != '\t')) bad(what);
+        return v;
+    }
+    // A line holding just one integer.
+    long count(const char *what)
+    {
+        Cursor c{next(what).c_str()};
+        long v;
+        c.blanks();
+        if (!c.integer(v)) bad(what);
+        c.blanks();
+        if (!c.end()) bad(what);
+        return v;
+    }
+
+private:
+    std::string file_;
+    std::vector<std::string> lines_;
+    std::size_t pos_ = 0;
+};
+
+void read_header(Reader &r, Table &t)
+{
+    {
+        const char *what = "\"-> O(1) with H0=<h0> -> H_max=<hmax> and loss=<loss>%\"";
+        Cursor c{r.next(what).c_str()};
+        if (!c.lit("-> O(1) with H0=") || !c.real(t.H0) || !c.lit(" -> H_max=") || !c.real(t.H_max_header) ||
+            !c.lit(" and loss=") || !c.real(t.loss_header) || !c.lit("%") || !c.end())
+            r.bad(what);
+    }
+    r.fixed("---");
+    r.fixed("----> 1.");
+    r.fixed("--> a.");
+    const long nd_line = r.line_no();
+    t.nd_poi = r.define("Nd_poi");
+    t.n_histogram = r.define("N_histogram");
+    t.n_h_max = r.define("N_H_max");
+    if (t.nd_poi < ND_POI_MIN) r.fail(nd_line, "Nd_poi must be at least 3 (two tails and a step), found " + std::to_string(t.nd_poi));
+    if (t.n_histogram < 0) r.fail(nd_line + 1, "N_histogram must not be negative");
+    r.fixed("-");
+    r.fixed("--> b.");
+    {
+        const char *what = "\"PARAMETER(Nd_poi=<n>,N_hist=<n>,N_O_m=<n>)\"";
+        Cursor c{r.next(what).c_str()};
+        if (!c.lit("PARAMETER(Nd_poi=") || !c.integer(t.param_nd_poi) || !c.lit(",N_hist=") || !c.integer(t.param_n_hist) ||
+            !c.lit(",N_O_m=") || !c.integer(t.param_n_o_m) || !c.lit(")") || !c.end())
+            r.bad(what);
+        if (t.param_nd_poi != t.nd_poi || t.param_n_hist != t.n_histogram || t.param_n_o_m != t.n_h_max)
+            r.fail(r.line_no() - 1, "the PARAMETER line disagrees with the #define lines");
+    }
+    r.fixed("-");
+    r.fixed("----> 2.");
+    r.fixed("--> a.");
+}
+
+// The C lines "if(h<U ) j=C+(int)(h/D);", later ones after "else ", then the
+// closing "else {printf(\"H must be < U\\n\"); exit(-1);}".
+void read_c_map(Reader &r, Table &t)
+{
+    for (;;) {
+        const char *what = t.c_map.empty() ? "\"if(h<<bound> ) j=<offset>+(int)(h/<step>);\""
+                                           : "\"else if(h<<bound> ) j=<offset>+(int)(h/<step>);\" or the closing else line";
+        Cursor c{r.next(what).c_str()};
+        if (!t.c_map.empty() || c.s[0] == 'e') {
+            if (!c.lit("else ")) r.bad(what);
+            if (c.lit("{printf(\"H must be < ")) {
+                if (t.c_map.empty()) r.bad("an \"if(h<...\" line before the closing else line");
+                if (!c.real(t.H_max) || !c.lit("\\n\"); exit(-1);}") || !c.end()) r.bad("\"else {printf(\\\"H must be < <hmax>\\n\\\"); exit(-1);}\"");
+                return;
+            }
+            if (t.c_map.empty()) r.bad(what);
+        }
+        FieldInterval f;
+        if (!c.lit("if(h<") || !c.real(f.upper) || !c.lit(" ) j=") || !c.integer(f.offset) || !c.lit("+(int)(h/") ||
+            !c.real(f.step) || !c.lit(");") || !c.end())
+            r.bad(what);
+        if (!(f.step > 0)) r.fail(r.line_no() - 1, "the field step must be positive");
+        if (!t.c_map.empty() && !(f.upper > t.c_map.back().upper))
+            r.fail(r.line_no() - 1, "the interval bounds must increase");
+        t.c_map.push_back(f);
+    }
+}
+
+// The FORTRAN lines: "IF(h.LT.U ) THEN" / "\t j=C+int(h/D)", later ones after
+// "ELSE ", then "ELSE", the WRITE line, "STOP", "ENDIF", the end line.
+void read_fortran_map(Reader &r, Table &t)
+{
+    r.fixed("-");
+    r.fixed("--> b.");
+    for (;;) {
+        const char *what = "\"IF(h.LT.<bound> ) THEN\" (after \"ELSE \" but for the first) or \"ELSE\"";
+        Cursor c{r.next(what).c_str()};
+        if (!t.fortran_map.empty()) {
+            if (std::strcmp(c.s, "ELSE") == 0) break;
+            if (!c.lit("ELSE ")) r.bad(what);
+        }
+        FieldInterval f;
+        if (!c.lit("IF(h.LT.") || !c.real(f.upper) || !c.lit(" ) THEN") || !c.end()) r.bad(what);
+        const char *what2 = "\"\\t j=<offset>+int(h/<step>)\"";
+        Cursor d{r.next(what2).c_str()};
+        d.blanks();
+        if (!d.lit("j=") || !d.integer(f.offset) || !d.lit("+int(h/") || !d.real(f.step) || !d.lit(")") || !d.end())
+            r.bad(what2);
+        t.fortran_map.push_back(f);
+    }
+    {
+        const char *what = "\"\\tWRITE(6,*) \\\"H must be < <hmax>\\\"\"";
+        Cursor c{r.next(what).c_str()};
+        c.blanks();
+        if (!c.lit("WRITE(6,*) \"H must be < ") || !c.real(t.fortran_H_max) || !c.lit("\"") || !c.end()) r.bad(what);
+    }
+    {
+        Cursor c{r.next("\"STOP\"").c_str()};
+        c.blanks();
+        if (!c.lit("STOP") || !c.end()) r.bad("\"STOP\"");
+    }
+    r.fixed("ENDIF");
+    r.fixed("$------------------- end copy");
+}
+
+void read_index_table(Reader &r, Table &t)
+{
+    const long m_line = r.line_no();
+    const long M = r.count("the number of index-table entries");
+    if (M < 0) r.fail(m_line, "the number of index-table entries must not be negative");
+    if (static_cast<std::size_t>(M) > r.remaining())
+        r.fail(m_line, "the index table announces " + std::to_string(M) + " entries, but only " +
+                           std::to_string(r.remaining()) + " lines follow");
+    if (t.n_h_max != M + 5)
+        r.fail(m_line, "N_H_max is " + std::to_string(t.n_h_max) + ", the index table's length + 5 is " +
+                           std::to_string(M + 5));
+    t.index_j.reserve(static_cast<std::size_t>(M));
+    t.index_m.reserve(static_cast<std::size_t>(M));
+    for (long i = 0; i < M; ++i) {
+        const char *what = "an index-table entry \"<field index> <histogram>\"";
+        Cursor c{r.next(what).c_str()};
+        long j;
+        int m;
+        c.blanks();
+        if (!c.integer(j)) r.bad(what);
+        c.blanks();
+        if (!c.integer(m)) r.bad(what);
+        c.blanks();
+        if (!c.end()) r.bad(what);
+        if (!t.index_j.empty() && j <= t.index_j.back())
+            r.fail(r.line_no() - 1, "field indices must increase, " + std::to_string(j) + " follows " +
+                                        std::to_string(t.index_j.back()));
+        if (m < 0 || m > t.n_histogram)
+            r.fail(r.line_no() - 1, "histogram number " + std::to_string(m) + " outside 0.." + std::to_string(t.n_histogram));
+        t.index_j.push_back(j);
+        t.index_m.push_back(m);
+    }
+    const long n_line = r.line_no();
+    const long N = r.count("the line with N_histogram after the index table");
+    if (N != t.n_histogram)
+        r.fail(n_line, "N after the index table is " + std::to_string(N) + ", #define N_histogram is " +
+                           std::to_string(t.n_histogram));
+    t.n_after_table = static_cast<int>(N);
+}
+
+void read_blocks(Reader &r, Table &t)
+{
+    const int nd = t.nd_poi;
+    const std::size_t need = (static_cast<std::size_t>(t.n_histogram) + 1) * (static_cast<std::size_t>(nd) + 3);
+    if (need > r.remaining())
+        r.fail(r.line_no(), std::to_string(t.n_histogram + 1) + " blocks of " + std::to_string(nd + 3) + " lines need " +
+                                std::to_string(need) + " lines, only " + std::to_string(r.remaining()) + " remain");
+    t.blocks.resize(static_cast<std::size_t>(t.n_histogram) + 1);
+    for (int m = 0; m <= t.n_histogram; ++m) {
+        Block &b = t.blocks[static_cast<std::size_t>(m)];
+        b.first_line = r.line_no();
+        {
+            const char *what = "a block's first line \"<j> <H> <Nd_poi> <loss> <X_max> <a>\"";
+            Cursor c{r.next(what).c_str()};
+            if (!c.integer(b.j) || !c.lit(" ") || !c.real(b.H) || !c.lit(" ") || !c.integer(b.nd_poi) || !c.lit(" ") ||
+                !c.real(b.loss) || !c.lit(" ") || !c.real(b.X_max) || !c.lit(" ") || !c.real(b.a) || !c.end())
+                r.bad(what);
+            if (b.j != m) r.fail(b.first_line, "block number " + std::to_string(b.j) + " where " + std::to_string(m) + " is due");
+            if (b.nd_poi != nd)
+                r.fail(b.first_line, "block has Nd_poi " + std::to_string(b.nd_poi) + ", the header " + std::to_string(nd));
+        }
+        {
+            const char *what = "the tail line \"<C1L> <C2L> <C1R> <C2R>\"";
+            Cursor c{r.next(what).c_str()};
+            if (!c.real(b.C1L) || !c.lit(" ") || !c.real(b.C2L) || !c.lit(" ") || !c.real(b.C1R) || !c.lit(" ") ||
+                !c.real(b.C2R) || !c.end())
+                r.bad(what);
+        }
+        b.p.resize(static_cast<std::size_t>(nd));
+        b.flag.resize(static_cast<std::size_t>(nd));
+        for (int k = 0; k < nd; ++k) {
+            const char *what = "a position line \"<x> <flag>\"";
+            Cursor c{r.next(what).c_str()};
+            if (!c.real(b.p[static_cast<std::size_t>(k)]) || !c.lit(" ") || !c.integer(b.flag[static_cast<std::size_t>(k)]) || !c.end())
+                r.bad(what);
+        }
+        {
+            const char *what = "the block's closing line \"0.0000000000000000e+00 0\"";
+            Cursor c{r.next(what).c_str()};
+            double z;
+            int f;
+            if (!c.real(z) || !c.lit(" ") || !c.integer(f) || !c.end() || z != 0 || f != 0) r.bad(what);
+        }
+    }
+    if (!r.at_end()) r.fail(r.line_no(), "unexpected text after the last block");
+}
+
+// Field indices must fit the int of the generated C code over the whole
+// range of field values the snippet can be asked about.
+void check_map_range(const Table &t)
+{
+    const double hmax = std::fmax(std::fabs(t.H0), std::fabs(t.H_max));
+    for (const FieldInterval &f : t.c_map) {
+        const double q = std::fmax(hmax, std::fabs(f.upper)) / f.step;
+        if (!(q + std::fabs(static_cast<double>(f.offset)) < INDEX_LIMIT))
+            throw TableError(t.file, 0, "field indices of the interval below " + std::to_string(f.upper) +
+                                            " do not fit an int");
+    }
+}
+
+}  // namespace
+
+TableError::TableError(const std::string &file, long line, const std::string &message)
+    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message), line_(line)
+{
+}
+
+FieldError::FieldError(Kind kind, double h, long index, const std::string &message)
+    : std::domain_error(message), kind_(kind), h_(h), index_(index)
+{
+}
+
+double Table::H_upper(int m) const
+{
+    if (m < n_histogram) return blocks[static_cast<std::size_t>(m) + 1].H;
+    return blocks[static_cast<std::size_t>(m)].H + H_UPPER_LAST_STEP;
+}
+
+Table parse_table(const std::string &text, const std::string &name)
+{
+    Reader r(text, name);
+    Table t;
+    t.file = name;
+    read_header(r, t);
+    read_c_map(r, t);
+    read_fortran_map(r, t);
+    read_index_table(r, t);
+    read_blocks(r, t);
+    check_map_range(t);
+    return t;
+}
+
+Table load_table(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw TableError(path, 0, "cannot open the file");
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) throw TableError(path, 0, "cannot read the file");
+    return parse_table(ss.str(), path);
+}
+
+bool field_index(const Table &t, double h, long &index)
+{
+    if (std::isnan(h)) return false;
+    for (const FieldInterval &f : t.c_map) {
+        if (h < f.upper) {
+            // (int)(h/step) of the C code: truncation toward zero.
+            const double q = std::trunc(h / f.step);
+            if (!(std::fabs(q) < INDEX_LIMIT)) return false;
+            index = f.offset + static_cast<long>(q);
+            return true;
+        }
+    }
+    return false;
+}
+
+double majorant(const Block &b, double x)
+{
+    const std::size_t nd = b.p.size();
+    if (x < b.p[0]) return std::exp(b.C1L * x + b.C2L);
+    if (x > b.p[nd - 1]) return std::exp(b.C1R * x + b.C2R);
+    // Last step k with p[k] <= x (steps are k = 1..nd-2).
+    std::size_t lo = 1, hi = nd - 2;
+    while (lo < hi) {
+        const std::size_t mid = (lo + hi + 1) / 2;
+        if (b.p[mid] <= x) lo = mid;
+        else hi = mid - 1;
+    }
+    return b.a / (b.p[lo + 1] - b.p[lo]);
+}
+
+}  // namespace o1phi4

@@ -1,0 +1,19 @@
+# Runs the table generator (EXE) once per test table, each in its own folder
+# under OUT: cmake -DEXE=... -DOUT=... -P make_tables.cmake
+function(make_table name input)
+  set(dir ${OUT}/${name})
+  file(REMOVE_RECURSE ${dir})
+  file(MAKE_DIRECTORY ${dir})
+  file(WRITE ${dir}/input.txt "${input}")
+  execute_process(COMMAND ${EXE} INPUT_FILE ${dir}/input.txt OUTPUT_FILE ${dir}/stdout.txt
+                  ERROR_FILE ${dir}/stderr.txt WORKING_DIRECTORY ${dir} RESULT_VARIABLE rc TIMEOUT 600)
+  if(NOT rc EQUAL 0 OR NOT EXISTS ${dir}/O1_Phi4.res)
+    message(FATAL_ERROR "the generator failed for ${name} (status ${rc}), see ${dir}")
+  endif()
+endfunction()
+
+# Landa, H0, H_max, loss in per cent, answer 1.
+make_table(h5 "1\n0\n5\n10\n1\n")
+make_table(h200 "1\n0\n200\n10\n1\n")
+# Few short blocks: the base of the loader's fuzz test.
+make_table(small "1\n0\n1\n50\n1\n")
