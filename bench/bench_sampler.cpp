@@ -1,0 +1,247 @@
+// Nanoseconds per draw of the reference sampler against the exact
+// alternatives: UNU.RAN's PINV (set up once at a fixed field value, or set up
+// afresh for every draw at a random field value) and a hand-written rejection
+// from a Gaussian envelope.  The table comes from a run of the program with
+// Landa = 1, H0 = 0, H_max = 200 and 10 % losses, made in a scratch folder
+// unless a table is named with --table=PATH.
+#include <benchmark/benchmark.h>
+#include <unuran.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "sampler/sampler.h"
+
+namespace {
+
+constexpr double LANDA = 1.0;
+constexpr double H_LO = 0.0;
+constexpr double H_HI = 200.0;
+// Fixed field values: a bimodal weight and a strongly tilted one.
+constexpr double H_FIXED_SMALL = 0.3;
+constexpr double H_FIXED_LARGE = 100.0;
+
+std::unique_ptr<o1phi4::Sampler> g_sampler;
+
+// Uniform field value in [H_LO, H_HI) from the generator.
+inline double random_h(o1phi4::Xoshiro256ss &g)
+{
+    return H_LO + (H_HI - H_LO) * (static_cast<double>(g() >> 11) * 0x1.0p-53);
+}
+
+inline double unit(o1phi4::Xoshiro256ss &g) { return static_cast<double>(g() >> 11) * 0x1.0p-53; }
+
+// Right mode of exp(h x - x^2 - L (x^2 - 1)^2): root of 4 L x^3 + 2 (1 - 2 L) x - h
+// by Newton's method from a start right of it (the cubic is convex there).
+double right_mode(double h, double L)
+{
+    double x = std::fmax(1.0, std::cbrt(h / (4 * L)) + 1.0);
+    for (int i = 0; i < 40; i++) {
+        double f = 4 * L * x * x * x + 2 * (1 - 2 * L) * x - h;
+        double d = 12 * L * x * x + 2 * (1 - 2 * L);
+        double nx = x - f / d;
+        if (std::fabs(nx - x) < 1e-12 * (1 + std::fabs(x))) return nx;
+        x = nx;
+    }
+    return x;
+}
+
+// ---------------------------------------------------------------- reference sampler
+
+void BM_Table_FixedH(benchmark::State &state)
+{
+    const double h = static_cast<double>(state.range(0)) / 10.0;
+    o1phi4::Xoshiro256ss g(12345);
+    const int m = g_sampler->histogram(h);
+    std::uint64_t trials = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(g_sampler->draw_from(m, h, g, trials));
+    state.counters["acceptance"] = static_cast<double>(state.iterations()) / static_cast<double>(trials);
+}
+
+void BM_Table_RandomH(benchmark::State &state)
+{
+    o1phi4::Xoshiro256ss g(12345);
+    std::uint64_t trials = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(g_sampler->draw(random_h(g), g, trials));
+    state.counters["acceptance"] = static_cast<double>(state.iterations()) / static_cast<double>(trials);
+}
+
+// ---------------------------------------------------------------- Gaussian envelope
+
+// Since (x^2 - t^2)^2 >= 0, -L x^4 <= -2 L t^2 x^2 + L t^4, so the exponent
+// h x + (2L - 1) x^2 - L x^4 - L is at most h x - k x^2 + L t^4 - L with
+// k = 2 L t^2 - 2 L + 1.  With t the right mode, k > 0 and the envelope is a
+// Gaussian of mean h/(2k) and variance 1/(2k); a proposal x is accepted with
+// probability exp(-L (x^2 - t^2)^2).  Exact for any t with k > 0.
+struct GaussEnvelope {
+    double mean, sd, L, t2;
+};
+
+GaussEnvelope gauss_setup(double h, double L)
+{
+    double t = right_mode(h, L);
+    double t2 = t * t;
+    double k = 2 * L * t2 - 2 * L + 1;
+    return {h / (2 * k), std::sqrt(1 / (2 * k)), L, t2};
+}
+
+inline double normal(o1phi4::Xoshiro256ss &g)
+{
+    // Marsaglia's polar method (one of the pair is used).
+    for (;;) {
+        double u = 2 * unit(g) - 1, v = 2 * unit(g) - 1;
+        double s = u * u + v * v;
+        if (s > 0 && s < 1) return u * std::sqrt(-2 * std::log(s) / s);
+    }
+}
+
+inline double gauss_draw(const GaussEnvelope &e, o1phi4::Xoshiro256ss &g, std::uint64_t &trials)
+{
+    for (;;) {
+        ++trials;
+        double x = e.mean + e.sd * normal(g);
+        double d = x * x - e.t2;
+        if (unit(g) < std::exp(-e.L * d * d)) return x;
+    }
+}
+
+void BM_Gauss_FixedH(benchmark::State &state)
+{
+    const double h = static_cast<double>(state.range(0)) / 10.0;
+    o1phi4::Xoshiro256ss g(12345);
+    GaussEnvelope e = gauss_setup(h, LANDA);
+    std::uint64_t trials = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(gauss_draw(e, g, trials));
+    state.counters["acceptance"] = static_cast<double>(state.iterations()) / static_cast<double>(trials);
+}
+
+void BM_Gauss_RandomH(benchmark::State &state)
+{
+    o1phi4::Xoshiro256ss g(12345);
+    std::uint64_t trials = 0;
+    for (auto _ : state) {
+        GaussEnvelope e = gauss_setup(random_h(g), LANDA);
+        benchmark::DoNotOptimize(gauss_draw(e, g, trials));
+    }
+    state.counters["acceptance"] = static_cast<double>(state.iterations()) / static_cast<double>(trials);
+}
+
+// ---------------------------------------------------------------- UNU.RAN PINV
+
+double unuran_uniform(void *state) { return unit(*static_cast<o1phi4::Xoshiro256ss *>(state)); }
+
+// Weight scaled to 1 at the right mode X: exp(E(x) - E(X)) with
+// E(x) = h x - x^2 - L (x^2 - 1)^2, params {h, L, X, E(X) - h X}.
+double unuran_pdf(double x, const UNUR_DISTR *distr)
+{
+    const double *p;
+    unur_distr_cont_get_pdfparams(distr, &p);
+    return std::exp(p[0] * (x - p[2]) - x * x - p[1] * (x * x - 1) * (x * x - 1) - p[3]);
+}
+
+struct Pinv {
+    UNUR_DISTR *distr = nullptr;
+    UNUR_GEN *gen = nullptr;
+    UNUR_URNG *urng = nullptr;
+    o1phi4::Xoshiro256ss g{12345};
+
+    explicit Pinv(double h)
+    {
+        distr = unur_distr_cont_new();
+        unur_distr_cont_set_pdf(distr, unuran_pdf);
+        urng = unur_urng_new(unuran_uniform, &g);
+        setup(h);
+    }
+    ~Pinv()
+    {
+        unur_free(gen);
+        unur_distr_free(distr);
+        unur_urng_free(urng);
+    }
+    // Parameters for field value h and a new inversion table (PINV has no
+    // re-initialisation, so a new field value means a new generator).
+    void setup(double h)
+    {
+        double X = right_mode(h, LANDA);
+        double p[4] = {h, LANDA, X, -X * X - LANDA * (X * X - 1) * (X * X - 1)};
+        unur_distr_cont_set_pdfparams(distr, p, 4);
+        unur_distr_cont_set_center(distr, X);
+        unur_distr_cont_set_mode(distr, X);
+        UNUR_PAR *par = unur_pinv_new(distr);
+        unur_set_urng(par, urng);
+        if (gen) unur_free(gen);
+        gen = unur_init(par);
+        if (!gen) {
+            std::fprintf(stderr, "UNU.RAN PINV could not be set up at h=%g\n", h);
+            std::exit(1);
+        }
+    }
+};
+
+void BM_UnuranPinv_FixedH(benchmark::State &state)
+{
+    const double h = static_cast<double>(state.range(0)) / 10.0;
+    Pinv p(h);
+    for (auto _ : state) benchmark::DoNotOptimize(unur_sample_cont(p.gen));
+}
+
+void BM_UnuranPinv_RandomH_SetupPerDraw(benchmark::State &state)
+{
+    Pinv p(1.0);
+    o1phi4::Xoshiro256ss g(777);
+    for (auto _ : state) {
+        p.setup(random_h(g));
+        benchmark::DoNotOptimize(unur_sample_cont(p.gen));
+    }
+}
+
+}  // namespace
+
+// Fixed field values are passed in tenths.
+BENCHMARK(BM_Table_FixedH)->Arg(H_FIXED_SMALL * 10)->Arg(H_FIXED_LARGE * 10);
+BENCHMARK(BM_UnuranPinv_FixedH)->Arg(H_FIXED_SMALL * 10)->Arg(H_FIXED_LARGE * 10);
+BENCHMARK(BM_Gauss_FixedH)->Arg(H_FIXED_SMALL * 10)->Arg(H_FIXED_LARGE * 10);
+BENCHMARK(BM_Table_RandomH);
+BENCHMARK(BM_Gauss_RandomH);
+BENCHMARK(BM_UnuranPinv_RandomH_SetupPerDraw);
+
+// Makes the table of the typical run in a scratch folder and returns its path.
+static std::string make_table()
+{
+    char templ[] = "/tmp/o1_phi4_bench_XXXXXX";
+    char *dir = mkdtemp(templ);
+    if (!dir) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    std::string cmd = std::string("cd '") + dir + "' && printf '1\\n0\\n200\\n10\\n1\\n' | '" + O1_PHI4_EXE +
+                      "' > run.log 2>&1";
+    if (std::system(cmd.c_str()) != 0) {
+        std::fprintf(stderr, "the program failed to make the table in %s\n", dir);
+        std::exit(1);
+    }
+    return std::string(dir) + "/O1_Phi4.res";
+}
+
+int main(int argc, char **argv)
+{
+    std::string table;
+    for (int i = 1; i < argc; i++) {
+        if (std::strncmp(argv[i], "--table=", 8) == 0) {
+            table = argv[i] + 8;
+            for (int j = i; j < argc - 1; j++) argv[j] = argv[j + 1];
+            argc--;
+            break;
+        }
+    }
+    if (table.empty()) table = make_table();
+    g_sampler = std::make_unique<o1phi4::Sampler>(o1phi4::load_table(table), LANDA);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
