@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -238,8 +239,13 @@ int main(int argc, char **argv)
             break;
         }
     }
-    if (table.empty()) table = make_table();
+    bool own_table = table.empty();
+    if (own_table) table = make_table();
     g_sampler = std::make_unique<o1phi4::Sampler>(o1phi4::load_table(table), LANDA);
+    if (own_table) {
+        std::error_code ec;
+        std::filesystem::remove_all(std::filesystem::path(table).parent_path(), ec);
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -3,14 +3,41 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #ifndef O1_PHI4_EXE
 #error "O1_PHI4_EXE must name the built program"
 #endif
+
+namespace {
+
+// Scratch folders of this test process, removed when all its tests are done
+// (in the test process only: a death test's child never runs this).
+std::vector<std::string> &scratch_dirs()
+{
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+class ScratchCleanup : public ::testing::Environment {
+public:
+    void TearDown() override
+    {
+        if (std::getenv("O1_PHI4_KEEP_SCRATCH")) return;
+        std::error_code ec;
+        for (const std::string &d : scratch_dirs()) std::filesystem::remove_all(d, ec);
+    }
+};
+
+const ::testing::Environment *const cleanup_env = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
+}  // namespace
 
 std::string make_scratch_dir(const std::string &tag)
 {
@@ -20,7 +47,9 @@ std::string make_scratch_dir(const std::string &tag)
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     char *d = mkdtemp(buf.data());
-    return d ? std::string(d) : std::string();
+    if (!d) return std::string();
+    scratch_dirs().push_back(d);
+    return std::string(d);
 }
 
 std::string read_file(const std::string &path)

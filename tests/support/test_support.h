@@ -14,7 +14,8 @@ struct RunResult {
     std::string dir;     // the folder it ran in (its files stay there)
 };
 
-// A new empty folder under the system's temporary folder.
+// A new empty folder under the system's temporary folder, removed when the
+// test process has run all its tests (kept when O1_PHI4_KEEP_SCRATCH is set).
 std::string make_scratch_dir(const std::string &tag);
 
 // Runs the built program (O1_PHI4_EXE) in dir (a new scratch folder when
