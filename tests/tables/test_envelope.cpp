@@ -5,19 +5,10 @@
 
 #include "density/density.h"
 #include "tables/tables.h"
+#include "histogram_state.h"
 #include "test_support.h"
 
 namespace {
-
-void set_field(double h, double hsup)
-{
-    Landa = 1.0;
-    H = h;
-    Hsup = hsup;
-    X_max = g1_Deltax_xmaximum_3(H);
-    X_max_sup = g1_Deltax_xmaximum_3(Hsup);
-    Strict_right_tail = false;
-}
 
 // Mode 2 in the inner frame of n step bins (checks that it returns 0 and
 // writes the left end into x1[0]); then, if full > 0, mode 6 in the full frame.
@@ -42,7 +33,7 @@ TEST(EnvelopeLeftTail, RegimeBoundariesAreStrict)
     struct Case { double h, slope; };
     for (const Case &c : {Case{0.0, 3.124}, Case{below1, below1 + 3.124}, Case{1.0, 3.0}, Case{below15, below15 + 2},
                           Case{1.5, 1.5}, Case{2.0, 2.0}}) {
-        set_field(c.h, c.h + 0.04);
+        set_histogram(c.h, c.h + 0.04);
         tails(0.01, 102);
         EXPECT_NEAR(C1[0], c.slope, 1e-12) << "H=" << hex(c.h);
         EXPECT_EQ(X_point[0], 1);
@@ -52,7 +43,7 @@ TEST(EnvelopeLeftTail, RegimeBoundariesAreStrict)
 
 TEST(EnvelopeLeftTail, BoundRegimeWorkedExample)
 {
-    set_field(2.0, 2.04);
+    set_histogram(2.0, 2.04);
     X_max = 1.0;
     tails(0.01, 102);
     EXPECT_EQ(C1[0], 2.0) << hex(C1[0]);
@@ -85,7 +76,7 @@ TEST(EnvelopeRightTail, TangentRegimeWorkedExample)
 // right of X0, so rescaling it to the area cannot push it under log g2 at X0.
 TEST(EnvelopeRightTail, StrictStopKeepsTheRescaledTailAboveTheWeight)
 {
-    set_field(48.68, 49.16);
+    set_histogram(48.68, 49.16);
     const double a = 6e-15;  // of the order of a 10 % histogram's area there
     for (bool strict : {false, true}) {
         Strict_right_tail = strict;

@@ -12,24 +12,10 @@
 #include "density/density.h"
 #include "numeric/numeric.h"
 #include "tables/tables.h"
+#include "histogram_state.h"
 #include "test_support.h"
 
 namespace {
-
-// Field values, modes and accuracies, as the driver sets them per histogram.
-void set_histogram(double h, double hsup)
-{
-    Landa = 1.0;
-    H = h;
-    Hsup = hsup;
-    X_min = g1_Deltax_xmaximum_4(H);
-    X_max = g1_Deltax_xmaximum_3(H);
-    X_max_sup = g1_Deltax_xmaximum_3(Hsup);
-    Acc_interval = ACC_INTERVAL;
-    Acc_ridders = ACC_RIDDERS;
-    Acc_a = ACC_A;
-    Strict_right_tail = false;
-}
 
 constexpr int ND = 6;        // corrections: two tails and four step bins
 constexpr double END = 2.0;  // corrections: start of the right tail
