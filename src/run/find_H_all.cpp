@@ -14,27 +14,32 @@ constexpr int GRID_BISECTION_MAX = 1000;
 // Below this field value the outward step is H 1.3 + 0.1, from it on H 1.1.
 constexpr double STEP_SWITCH = 50.0;
 
+// The integral left of the mode is taken in six pieces closing in on X_max,
+// where the weight is largest: [-3, X_max - 0.1], [X_max - 0.1, X_max - 0.01],
+// ..., [X_max - 0.00001, X_max].
+constexpr int N_PIECES = 6;
+constexpr double PIECE_GAP[N_PIECES + 1] = {0, 0.1, 0.01, 0.001, 0.0001, 0.00001, 0};
+
+// Integral of g1 over piece i (1..N_PIECES).
+static double piece(int i)
+{
+    double from = (i == 1) ? LEFT_END : X_max - PIECE_GAP[i - 1];
+    double to = (i == N_PIECES) ? X_max : X_max - PIECE_GAP[i];
+    return qromb(g1, from, to);
+}
+
 double left_integral()
 {
-    // Six pieces closing in on the mode, where the weight is largest.
-    double S = qromb(g1, LEFT_END, X_max - 0.1);
-    S = S + qromb(g1, X_max - 0.1, X_max - 0.01);
-    S = S + qromb(g1, X_max - 0.01, X_max - 0.001);
-    S = S + qromb(g1, X_max - 0.001, X_max - 0.0001);
-    S = S + qromb(g1, X_max - 0.0001, X_max - 0.00001);
-    S = S + qromb(g1, X_max - 0.00001, X_max);
+    double S = piece(1);
+    for (int i = 2; i <= N_PIECES; i++) S = S + piece(i);
     return S;
 }
 
 double loss_ratio(double u)
 {
     // The pieces are taken from u one by one, in the order of left_integral.
-    double d = u - qromb(g1, LEFT_END, X_max - 0.1);
-    d = d - qromb(g1, X_max - 0.1, X_max - 0.01);
-    d = d - qromb(g1, X_max - 0.01, X_max - 0.001);
-    d = d - qromb(g1, X_max - 0.001, X_max - 0.0001);
-    d = d - qromb(g1, X_max - 0.0001, X_max - 0.00001);
-    d = d - qromb(g1, X_max - 0.00001, X_max);
+    double d = u;
+    for (int i = 1; i <= N_PIECES; i++) d = d - piece(i);
     return 1 + d / u;
 }
 
