@@ -3,6 +3,8 @@
 // Ridders' root finder.
 #pragma once
 
+#include <cstdio>
+
 // Relative tolerance of the extrapolated Romberg integral.
 constexpr double QROMB_EPS = 1.0e-6;
 // Nominal stage limit of the Romberg tableau (size of its tables).
@@ -20,6 +22,15 @@ constexpr double ZRIDDR_UNUSED = -1.11e30;
 // Writes error_text and a newline to standard error, then
 // "...now exiting to system...", and ends the program with status 1.
 [[noreturn]] void nrerror(const char *error_text);
+
+// Stops through nrerror with "!!! <what> the file <file>".
+[[noreturn]] void file_error(const char *what, const char *file);
+// fopen that stops through nrerror ("cannot open" for reading, "cannot
+// create" otherwise) when the file cannot be opened.
+FILE *open_file(const char *file, const char *mode);
+// fclose of a file written with formatted output; stops through nrerror
+// ("cannot write") when any write or the close failed.
+void close_file(FILE *f, const char *file);
 
 // Integral of func over [a, b] by Romberg's method: trapezoid stages 1, 2, ...
 // extrapolated to zero spacing through the latest five stages, until the

@@ -5,35 +5,12 @@
 #include "numeric/numeric.h"
 #include "run/run.h"
 
-static const char PLAN_FILE[] = "temp2.tmp";
-static const char SNIPPET_FILE[] = "temp1.tmp";
 // Lets a value that lies just below a step through rounding keep that step.
 constexpr double QUANT_EPS = 1e-8;
 // Keeps a boundary that is a whole multiple of the step out of the interval below.
 constexpr double BOUNDARY_EPS = 1e-9;
 // Start offset and index nudge of the walk over the field axis.
 constexpr double WALK_EPS = 1e-7;
-
-static FILE *create_file(const char *file)
-{
-    FILE *f = std::fopen(file, "w");
-    if (!f) {
-        char msg[200];
-        std::snprintf(msg, sizeof msg, "!!! cannot create the file %s", file);
-        nrerror(msg);
-    }
-    return f;
-}
-
-static void close_file(FILE *f, const char *file)
-{
-    bool bad = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bad) {
-        char msg[200];
-        std::snprintf(msg, sizeof msg, "!!! cannot write the file %s", file);
-        nrerror(msg);
-    }
-}
 
 // Upper bound of mapping interval j: the last interval ends at H_max.
 static double upper(int j)
@@ -117,12 +94,12 @@ void write_planning_files()
 
     quantise_grid();
 
-    FILE *plan = create_file(PLAN_FILE);
+    FILE *plan = open_file(PLAN_FILE, "w");
     std::fprintf(plan, "%f %f\n", H0, H_max);
     std::fprintf(plan, "%d %f\n", count + 1, factor);
     for (int i = 0; i <= count; i++) std::fprintf(plan, "%d %f\n", i, H_result[i]);
 
-    FILE *snippet = create_file(SNIPPET_FILE);
+    FILE *snippet = open_file(SNIPPET_FILE, "w");
     index_offsets(cst);
     write_snippets(snippet, cst);
 

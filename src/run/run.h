@@ -3,6 +3,10 @@
 // and the point-count rule.
 #pragma once
 
+// The planning file (parameters and grid) and the snippet file (C and
+// FORTRAN lines and the index table), written by phase 1, read by phase 2.
+constexpr char PLAN_FILE[] = "temp2.tmp";
+constexpr char SNIPPET_FILE[] = "temp1.tmp";
 // Room of the mapping arrays (at most 99 intervals).
 constexpr int N_DH_MAX = 100;
 // Size of the list of grid field values (count <= 30000).

@@ -6,33 +6,10 @@
 #include "run/run.h"
 #include "tables/tables.h"
 
-static const char PLAN_FILE[] = "temp2.tmp";
-static const char SNIPPET_FILE[] = "temp1.tmp";
 static const char TABLE_FILE[] = "O1_Phi4.res";
 static const char CURVE_FILE[] = "O1_g1_f1_Phi4.res";
 // Points of the diagnostic curve beyond the first.
 constexpr int CURVE_STEPS = 10000;
-
-// Stops through nrerror with "what" and the file's name.
-[[noreturn]] static void file_error(const char *what, const char *file)
-{
-    char msg[300];
-    std::snprintf(msg, sizeof msg, "!!! %s the file %s", what, file);
-    nrerror(msg);
-}
-
-static FILE *open_file(const char *file, const char *mode)
-{
-    FILE *f = std::fopen(file, mode);
-    if (!f) file_error(mode[0] == 'r' ? "cannot open" : "cannot create", file);
-    return f;
-}
-
-static void close_written(FILE *f, const char *file)
-{
-    bool bad = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || bad) file_error("cannot write", file);
-}
 
 // The plan written by phase 1.
 struct Plan {
@@ -147,7 +124,7 @@ static void write_curve()
         std::fprintf(out, "%f %f %f\n", x, g1(x), v);
         x = x + (X_RIGHT - X_LEFT) / CURVE_STEPS;
     }
-    close_written(out, CURVE_FILE);
+    close_file(out, CURVE_FILE);
 }
 
 int main_2()
@@ -197,7 +174,7 @@ int main_2()
         std::printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
         write_block(out, j, loss, a);
     }
-    close_written(out, TABLE_FILE);
+    close_file(out, TABLE_FILE);
     write_curve();
 
     std::printf("\n     ---------------------------------------------------\n");
