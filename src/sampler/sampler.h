@@ -100,12 +100,19 @@ struct Table {
     std::vector<int> index_m;   // and the histogram serving each
     int n_after_table = 0;      // the line with N after the index table
     std::vector<Block> blocks;  // N + 1 blocks, block m has j = m
+    // Field values the index table sends to histogram m through the C lines:
+    // the hull of the cells of the entries that name m, clipped to
+    // [H0, H_max).  Both NaN for a histogram that no entry names (never used).
+    std::vector<double> served_lo, served_hi;
 
-    // Upper field value of histogram m: H of block m + 1, H + 0.4 for the last.
+    // Upper field value histogram m was built for: H of block m + 1; for the
+    // last, the larger of H + 0.4 and H_max.
     double H_upper(int m) const;
+    // Whether some index-table entry names histogram m.
+    bool used(int m) const { return !std::isnan(served_lo[static_cast<std::size_t>(m)]); }
 };
 
-// Last histogram's upper neighbour is this far above its field value.
+// Last histogram's upper neighbour is at least this far above its field value.
 constexpr double H_UPPER_LAST_STEP = 0.4;
 
 // Reads and checks the layout of a table file.  Throws TableError naming the

@@ -346,6 +346,31 @@ void check_map_range(const Table &t)
     }
 }
 
+// served_lo/served_hi: field index j lies in the C line i whose range
+// [lower_i, upper_i) holds the field values h with offset_i + trunc(h/step_i) = j.
+void served_ranges(Table &t)
+{
+    const std::size_t n = t.blocks.size();
+    t.served_lo.assign(n, NAN);
+    t.served_hi.assign(n, NAN);
+    for (std::size_t e = 0; e < t.index_j.size(); ++e) {
+        const std::size_t m = static_cast<std::size_t>(t.index_m[e]);
+        double lower = t.H0;
+        for (const FieldInterval &f : t.c_map) {
+            const double q = static_cast<double>(t.index_j[e] - f.offset);
+            // trunc(h/step) = q: [q, q+1) steps for q > 0, (q-1, q] for q < 0, (-1, 1) for q = 0.
+            double lo = (q > 0 ? q : q - 1) * f.step, hi = (q < 0 ? q : q + 1) * f.step;
+            lo = std::fmax(lo, std::fmax(lower, t.H0));
+            hi = std::fmin(hi, std::fmin(f.upper, t.H_max));
+            if (lo < hi) {
+                t.served_lo[m] = std::isnan(t.served_lo[m]) ? lo : std::fmin(t.served_lo[m], lo);
+                t.served_hi[m] = std::isnan(t.served_hi[m]) ? hi : std::fmax(t.served_hi[m], hi);
+            }
+            lower = f.upper;
+        }
+    }
+}
+
 }  // namespace
 
 TableError::TableError(const std::string &file, long line, const std::string &message)
@@ -361,7 +386,7 @@ FieldError::FieldError(Kind kind, double h, long index, const std::string &messa
 double Table::H_upper(int m) const
 {
     if (m < n_histogram) return blocks[static_cast<std::size_t>(m) + 1].H;
-    return blocks[static_cast<std::size_t>(m)].H + H_UPPER_LAST_STEP;
+    return std::fmax(blocks[static_cast<std::size_t>(m)].H + H_UPPER_LAST_STEP, H_max);
 }
 
 Table parse_table(const std::string &text, const std::string &name)
@@ -375,6 +400,7 @@ Table parse_table(const std::string &text, const std::string &name)
     read_index_table(r, t);
     read_blocks(r, t);
     check_map_range(t);
+    served_ranges(t);
     return t;
 }
 
