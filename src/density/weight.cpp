@@ -19,6 +19,11 @@ double g2(double x)
     return std::exp(Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1));
 }
 
+double log_weight(double h, double x)
+{
+    return h * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1);
+}
+
 double g1p(double h, double x)
 {
     return h - 2 * x * (1 - 2 * Landa) - 4 * Landa * x * x * x;

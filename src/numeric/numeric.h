@@ -31,6 +31,14 @@ FILE *open_file(const char *file, const char *mode);
 // fclose of a file written with formatted output; stops through nrerror
 // ("cannot write") when any write or the close failed.
 void close_file(FILE *f, const char *file);
+// Opens "<file>.part" for writing in place of file, which stays untouched
+// until commit_outputs().  Any end of the program before that (nrerror, an
+// exit, SIGINT, SIGTERM, SIGHUP) removes the temporary files.  Something
+// other than a regular file in the way of file stops through nrerror.
+FILE *open_output(const char *file);
+// Renames every file opened by open_output over its final name, in the
+// order they were opened; stops through nrerror when a rename fails.
+void commit_outputs();
 
 // Integral of func over [a, b] by Romberg's method: trapezoid stages 1, 2, ...
 // extrapolated to zero spacing through the latest five stages, until the

@@ -7,3 +7,4 @@ int X_point[TABLE_SIZE];
 int Nd_poi;
 double Hlist[TABLE_SIZE], x1[TABLE_SIZE], f1[TABLE_SIZE];
 bool Strict_right_tail = false;
+double Served_lo[TABLE_SIZE], Served_hi[TABLE_SIZE];

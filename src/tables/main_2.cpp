@@ -22,22 +22,27 @@ static Plan read_plan()
 {
     Plan p{};
     FILE *f = open_file(PLAN_FILE, "r");
-    int count = 0;
-    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%d %lf\n", &count, &p.factor) != 2)
+    // Counts are read wide, so that an absurd count is refused instead of
+    // overflowing an int.
+    long long count = 0, M = 0;
+    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%lld %lf\n", &count, &p.factor) != 2)
         file_error("cannot read the parameters from", PLAN_FILE);
-    p.N = count - 1;
-    if (p.N > N_HISTOGRAM_MAX) {
-        std::printf("N_histogram=%d >= N_histogram_MAX=%d\n", p.N, N_HISTOGRAM_MAX);
+    long long N = count - 1;
+    if (N > N_HISTOGRAM_MAX) {
+        std::printf("N_histogram=%lld >= N_histogram_MAX=%d\n", N, N_HISTOGRAM_MAX);
         nrerror("N_histogram must be < N_histogram_MAX\n");
     }
-    if (p.N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !std::isfinite(p.factor))
+    if (N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !std::isfinite(p.factor))
         file_error("found impossible parameters in", PLAN_FILE);
+    p.N = static_cast<int>(N);
     for (int i = 0; i <= p.N; i++) {
-        int unused;
-        if (std::fscanf(f, "%d %lf\n", &unused, &Hlist[i]) != 2 || !std::isfinite(Hlist[i]))
+        long long unused;
+        if (std::fscanf(f, "%lld %lf\n", &unused, &Hlist[i]) != 2 || !std::isfinite(Hlist[i]))
             file_error("cannot read the field values from", PLAN_FILE);
     }
-    if (std::fscanf(f, "%d\n", &p.M) != 1) file_error("cannot read the size of the index table from", PLAN_FILE);
+    if (std::fscanf(f, "%lld\n", &M) != 1 || M < 0 || M > INDEX_TABLE_MAX)
+        file_error("cannot read the size of the index table from", PLAN_FILE);
+    p.M = static_cast<int>(M);
     std::fclose(f);
     return p;
 }
@@ -112,7 +117,7 @@ static void write_block(FILE *out, int j, double loss, double a)
 
 static void write_curve()
 {
-    FILE *out = open_file(CURVE_FILE, "w");
+    FILE *out = open_output(CURVE_FILE);
     std::fprintf(out, "#   H=%f, Hsup=%f, x0=%f, X0=%f \n", H, Hsup, X_max, X0);
     std::fprintf(out, "#   x       P(x)      f(x)\n");
     int k = 0;
@@ -147,12 +152,17 @@ int main_2()
         nrerror(msg);
     }
 
-    FILE *out = open_file(TABLE_FILE, "w");
+    read_served_ranges(p.N, p.h0, p.h_max);
+    // Both output files replace the previous ones only once the run has
+    // succeeded; a stop leaves those untouched.
+    FILE *out = open_output(TABLE_FILE);
     write_header(out, p);
 
     for (int j = 0; j <= p.N; j++) {
         H = Hlist[j];
-        Hsup = (j < p.N) ? Hlist[j + 1] : H + HSUP_LAST_STEP;
+        // The last histogram serves every field value from its own up to
+        // H_max, which quantisation can put more than 0.4 above it.
+        Hsup = (j < p.N) ? Hlist[j + 1] : std::fmax(H + HSUP_LAST_STEP, p.h_max);
         X_min = g1_Deltax_xmaximum_4(H);
         X_max = g1_Deltax_xmaximum_3(H);
         X_max_sup = g1_Deltax_xmaximum_3(Hsup);
@@ -171,11 +181,13 @@ int main_2()
         if (r > 1.1) std::printf("!!! H=%f, factor=%f\n", H, r);
         double loss = (a / a0 - 1) * 1.5 * 100;
         if (!histogram_finite(loss, a)) histogram_error("the histogram is not finite", j);
+        if (!std::isnan(Served_lo[j])) prove_majorant(j, a, Served_lo[j], Served_hi[j]);
         std::printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
         write_block(out, j, loss, a);
     }
     close_file(out, TABLE_FILE);
     write_curve();
+    commit_outputs();
 
     std::printf("\n     ---------------------------------------------------\n");
     std::printf("You must COPY THE FILE \"O1_Phi4.res\" IN YOUR WORKING DIRECTORY\n");

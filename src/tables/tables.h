@@ -52,6 +52,10 @@ extern double Hlist[TABLE_SIZE], x1[TABLE_SIZE], f1[TABLE_SIZE];
 // than the area right of it); used to rebuild a histogram whose right tail
 // came out below the weight.
 extern bool Strict_right_tail;
+// Field values the index table sends to each histogram (through the C lines
+// of the snippet file): [Served_lo[j], Served_hi[j]], both NaN when no entry
+// names histogram j (it is never drawn from).
+extern double Served_lo[TABLE_SIZE], Served_hi[TABLE_SIZE];
 
 // The envelope evaluator, by mode:
 //  1 evaluate the majorant at abscissa a in bin *bin (tails at 0 and *n - 1,
@@ -80,6 +84,17 @@ double find_a(double a0, double x1[], int Nd_poi);
 // checks every step against the weight (fatal if one is below) and finishes
 // the tails.
 double corrections(double x1[], double f1[], double *a, int Nd_poi);
+
+// Reads the C lines and the index table of "temp1.tmp" into Served_lo and
+// Served_hi for the histograms 0..N, clipped to [h0, h_max).  A file that
+// does not have them stops through nrerror.
+void read_served_ranges(int N, double h0, double h_max);
+// Proves the finished histogram j (area a) a majorant of the weight, as its
+// block writes it, at h_lo, h_hi and field values between: both tails over
+// their whole half-lines and every step over its whole width.  Where log
+// majorant - log weight falls below -1e-9 it stops through nrerror naming
+// the histogram, the field value and x.
+void prove_majorant(int j, double a, double h_lo, double h_hi);
 
 // Phase 2: reads the plan, builds every histogram, writes "O1_Phi4.res" and
 // "O1_g1_f1_Phi4.res", prints the closing text; returns 0.
