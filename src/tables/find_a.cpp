@@ -94,6 +94,11 @@ double find_a(double a0, double x1[], int Nd_poi)
             if (d <= Acc_a) break;
         }
     }
+    // Where Xlimit jumps with the area, the search can end on a trial area
+    // whose edges ran past the start of the right tail by more than the last
+    // bin, leaving the corrections no room for the last two bins.  The lower
+    // end of the bracket keeps its last edge short of Xlimit: lay its edges.
+    if (x1[n - 2] >= Xlimit - XLIMIT_MARGIN / n) find_x_all(A, x1, n);
     xo_xnd_change(3, A, &counter, x1, save.data(), &n);
     return B;
 }

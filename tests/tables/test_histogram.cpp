@@ -165,3 +165,67 @@ TEST(GenerationDriverDeathTest, UnusablePlanStopsWithAMessage)
         std::filesystem::remove_all(dir);
     }
 }
+
+// --- Majorant proof -------------------------------------------------------------
+
+// A histogram built as the driver builds it, for H = 0 to Hsup = 0.05 at 104
+// points, then damaged one way at a time: the proof must stop naming the
+// histogram, the field value and x, and pass the sound one over its range.
+TEST(MajorantProofDeathTest, FindsEveryPieceBelowTheWeightAndPassesASoundHistogram)
+{
+    struct Case {
+        const char *what;
+        int piece;        // -1 left tail, 0 none, k step edge k moved right, 1000 right tail
+        double shift;     // how far: below the weight at the anchor (tails), in widths (edges)
+        double h_hi;      // upper end of the field range checked
+        const char *message;
+    };
+    const Case cases[] = {
+        {"sound", 0, 0.0, 0.05, nullptr},
+        {"range beyond the next field value", 0, 0.0, 0.5, "h=0\\.125, x=1\\.29"},
+        {"right tail 1e-6 below the weight", 1000, 1e-6, 0.05, "h=0\\.05, x=1\\.3"},
+        {"left tail 1e-6 below the weight", -1, 1e-6, 0.05, "h=0, x=-1\\.8"},
+        {"step widened", 60, 0.3, 0.05, "h=0(\\.05)?, x=0\\.[0-9]+ \\(majorant/weight=0\\.[0-9]+"},
+        {"gap after the left tail", 1, 1e-3, 0.05, "h=0, x=-1\\.8"},
+    };
+    for (const Case &c : cases) {
+        set_histogram(0.0, 0.05);
+        Nd_poi = 104;
+        for (int k = 0; k < TABLE_SIZE; k++) X_point[k] = 0;
+        x1[Nd_poi] = X_RIGHT;
+        double a = find_a(qromb(g1, X_LEFT, X_RIGHT) / Nd_poi, x1, Nd_poi);
+        corrections(x1, f1, &a, Nd_poi);
+        // A tail is lowered to c.shift below the weight at its anchor, at
+        // the end of the range where the weight is larger on its side.
+        const int last = Nd_poi - 1;
+        if (c.piece == -1) C2[0] -= C1[0] * C3[0] + C2[0] - log_weight(0.0, C3[0]) + c.shift;
+        if (c.piece == 1000) C2[last] -= C1[last] * C3[last] + C2[last] - log_weight(c.h_hi, C3[last]) + c.shift;
+        if (c.piece > 0 && c.piece < Nd_poi) x1[c.piece] += c.shift * (c.piece == 1 ? 1 : x1[c.piece + 1] - x1[c.piece]);
+        if (!c.message) {
+            prove_majorant(7, a, 0.0, c.h_hi);
+            continue;
+        }
+        EXPECT_EXIT(prove_majorant(7, a, 0.0, c.h_hi), ::testing::ExitedWithCode(1),
+                    std::string("!!! Histogram=7, H=0\\.000000: the majorant lies below the weight at ") + c.message)
+            << c.what;
+    }
+}
+
+// Landa 5 at 1 % (600 points): the area search runs out of bisection steps on
+// a jump of Xlimit, and its last trial area had laid edges past the tail
+// start; the histogram is still finished, a majorant over its range.
+TEST(BinSearch, SearchEndingPastTheTailStartLeavesRoomForTheLastBins)
+{
+    set_histogram(83.812, 83.944);
+    Landa = 5.0;
+    X_min = g1_Deltax_xmaximum_4(H);
+    X_max = g1_Deltax_xmaximum_3(H);
+    X_max_sup = g1_Deltax_xmaximum_3(Hsup);
+    Nd_poi = 600;
+    for (int k = 0; k < TABLE_SIZE; k++) X_point[k] = 0;
+    x1[Nd_poi] = X_RIGHT;
+    double a = find_a(qromb(g1, X_LEFT, X_RIGHT) / Nd_poi, x1, Nd_poi);
+    EXPECT_LT(x1[Nd_poi - 3], Xlimit - XLIMIT_MARGIN / (Nd_poi - 2));
+    corrections(x1, f1, &a, Nd_poi);
+    prove_majorant(743, a, H, Hsup);
+}
