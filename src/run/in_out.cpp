@@ -55,6 +55,8 @@ static void read_h_max(double limit)
         H_max = read_number("H_max");
         if (!(H_max > H0)) {
             std::printf("!!! H_max must be > H0\n");
+        } else if (!(H_max - H0 >= RANGE_MIN)) {
+            std::printf("!!! H_max must be at least H0 + %f (a narrower range serves no field value)\n", RANGE_MIN);
         } else if (H_max > limit && (H_max > 2 * limit || !weight_sound_at(H_max))) {
             std::printf("!!! H_max must be <= %f for Landa=%f (the weight underflows beyond)\n", limit, Landa);
         } else {

@@ -1,8 +1,27 @@
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "numeric/numeric.h"
 #include "run/run.h"
 #include "tables/tables.h"
+
+// Longest confirmation answer read as one token.
+constexpr int ANSWER_CHARS = 63;
+static const char NOT_AN_ANSWER[] = "!!! a whole number was expected as the answer (1 to continue)";
+
+// The confirmation answer: a number, read as one token so that nothing of it
+// is left for the next read.  Only the value 1 goes on ("1.5" does not);
+// anything that is not a number, or the end of input, stops the program.
+static bool confirmed()
+{
+    char token[ANSWER_CHARS + 1];
+    char *end;
+    if (std::scanf("%63s", token) != 1) nrerror(NOT_AN_ANSWER);
+    double v = std::strtod(token, &end);
+    if (end == token || *end != '\0' || !std::isfinite(v)) nrerror(NOT_AN_ANSWER);
+    return v == 1;
+}
 
 int main()
 {
@@ -20,7 +39,7 @@ int main()
     D_Hn[2] = 0.1;
     D_Hn[3] = 1;
 
-    int answer;
+    bool go;
     do {
         in_out();
         factor = factor * 0.5 + 1;
@@ -36,8 +55,8 @@ int main()
                     static_cast<double>(count) * 30 * nd / 750000);
         std::printf("if the size of the file is too important, increase the losses or decrease H_max\n");
         std::printf("Do you want to continue (0=No, 1=yes)? (1) ->  ");
-        if (std::scanf("%d", &answer) != 1) nrerror("!!! a whole number was expected as the answer (1 to continue)");
-    } while (answer != 1);
+        go = confirmed();
+    } while (!go);
     std::printf("     -----------------------------------\n\n");
     main_2();
     return 0;

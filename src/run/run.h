@@ -22,6 +22,9 @@ constexpr int ND_MAX = 600;
 constexpr double WEIGHT_FLOOR = 1e-140;
 // Largest loss percentage + 1 that the grid search could never reach (2x).
 constexpr double LOSS_MAX = 200.0;
+// Narrowest admitted field range: the six decimals of the table file tell
+// its ends apart, and the walk over the field axis makes an entry.
+constexpr double RANGE_MIN = 1e-6;
 // Smallest admitted Landa: below it the weight has no modes to search.
 constexpr double LANDA_MIN = 0.5;
 

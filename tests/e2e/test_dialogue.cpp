@@ -44,6 +44,8 @@ TEST(Dialogue, UnreadableInputStopsNamingTheExpectedValue)
                   {"1\n0\ninf\n", "", "!!! a number was expected for H_max\n"},
                   {"1\n0\n5\nten\n", "", "!!! a number was expected for the % of losses\n"},
                   {"1\n0\n5\n10\nyes\n", "", answer.c_str()},
+                  // Only the answer 1 goes on: 1.5 starts a new attempt.
+                  {"1\n0\n5\n10\n1.5\n", "", landa.c_str()},
                   {"1\n0\n5\n10\n", "", answer.c_str()}});
 }
 
@@ -57,6 +59,9 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
         {"1\n308\n0\nq\n",
          "!!! H0 must be < 307.985625 for Landa=1.000000 (the weight underflows beyond)\ngive Hinitial", "for H_max"},
         {"1\n5\n5\n6\nq\n", "!!! H_max must be > H0\ngive Hmaximum", "for the % of losses"},
+        {"1\n0\n1e-9\n6\nq\n", "!!! H_max must be at least H0 + 0.000001 (a narrower range serves no field value)\n",
+         "for the % of losses"},
+        {"1\n50\n50.0000001\n60\nq\n", "!!! H_max must be at least H0 + 0.000001", "for the % of losses"},
         {"1\n0\n308\n307.9\nq\n",
          "!!! H_max must be <= 307.985625 for Landa=1.000000 (the weight underflows beyond)\ngive Hmaximum",
          "for the % of losses"},

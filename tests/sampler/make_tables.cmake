@@ -15,5 +15,7 @@ endfunction()
 # Landa, H0, H_max, loss in per cent, answer 1.
 make_table(h5 "1\n0\n5\n10\n1\n")
 make_table(h200 "1\n0\n200\n10\n1\n")
+# H_max off the coarse step: the last histogram serves 195 to 199.
+make_table(h199 "1\n0\n199\n10\n1\n")
 # Few short blocks: the base of the loader's fuzz test.
 make_table(small "1\n0\n1\n50\n1\n")
