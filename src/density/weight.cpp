@@ -19,9 +19,9 @@ double g2(double x)
     return std::exp(Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1));
 }
 
-double log_weight(double h, double x)
+double log_weight(double h, double shift, double x)
 {
-    return h * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1);
+    return h * (x - shift) - x * x - Landa * (x * x - 1) * (x * x - 1);
 }
 
 double g1p(double h, double x)

@@ -36,12 +36,12 @@ static Worst smallest_gap(double h, double a, const double p[])
     Worst w;
     const int last = Nd_poi - 1;
     double r[3];
-    look(w, C1[0] * p[0] + C2[0] - log_weight(h, p[0]), p[0]);
+    look(w, C1[0] * p[0] + C2[0] - log_weight(h, X_max, p[0]), p[0]);
     for (int i = slope_roots(h, C1[0], r) - 1; i >= 0; i--)
-        if (r[i] < p[0]) look(w, C1[0] * r[i] + C2[0] - log_weight(h, r[i]), r[i]);
-    look(w, C1[last] * p[last] + C2[last] - log_weight(h, p[last]), p[last]);
+        if (r[i] < p[0]) look(w, C1[0] * r[i] + C2[0] - log_weight(h, X_max, r[i]), r[i]);
+    look(w, C1[last] * p[last] + C2[last] - log_weight(h, X_max, p[last]), p[last]);
     for (int i = slope_roots(h, C1[last], r) - 1; i >= 0; i--)
-        if (r[i] > p[last]) look(w, C1[last] * r[i] + C2[last] - log_weight(h, r[i]), r[i]);
+        if (r[i] > p[last]) look(w, C1[last] * r[i] + C2[last] - log_weight(h, X_max, r[i]), r[i]);
 
     int modes = slope_roots(h, 0.0, r);
     // The step region must join the left tail without a gap.
@@ -53,10 +53,10 @@ static Worst smallest_gap(double h, double a, const double p[])
             continue;
         }
         double top = std::log(a / width);
-        look(w, top - log_weight(h, p[k]), p[k]);
-        look(w, top - log_weight(h, p[k + 1]), p[k + 1]);
+        look(w, top - log_weight(h, X_max, p[k]), p[k]);
+        look(w, top - log_weight(h, X_max, p[k + 1]), p[k + 1]);
         for (int i = 0; i < modes; i++)
-            if (r[i] > p[k] && r[i] < p[k + 1]) look(w, top - log_weight(h, r[i]), r[i]);
+            if (r[i] > p[k] && r[i] < p[k + 1]) look(w, top - log_weight(h, X_max, r[i]), r[i]);
     }
     return w;
 }

@@ -67,7 +67,9 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
          "for the % of losses"},
         {"2\n0\n372\n371\nq\n", "!!! H_max must be <= 371.", "for the % of losses"},
         {"0.5\n0\n256\n255\nq\n", "!!! H_max must be <= 255.", "for the % of losses"},
-        {"1000\n0\n2839\n2837\nq\n", "!!! H_max must be <= 2837.", "for the % of losses"},
+        // Beyond it the first samples of phase 2's integral all underflow.
+        {"1000\n0\n2389\n2388\nq\n", "!!! H_max must be <= 2388.", "for the % of losses"},
+        {"1e5\n2\nq\n", "!!! Landa is too large: the weight underflows already at H=0\ngive Landa", "for H0"},
         {"1\n0\n5\n200\n10\nq\n", "!!! The loss must be < 200 % (the grid could never reach it)\ngive the %",
          "as the answer"},
         {"1\n4.9\n5\n0.99\n1\nq\n", "!!! The loss must be >= 1 %\ngive the %", "as the answer"},

@@ -198,8 +198,8 @@ TEST(MajorantProofDeathTest, FindsEveryPieceBelowTheWeightAndPassesASoundHistogr
         // A tail is lowered to c.shift below the weight at its anchor, at
         // the end of the range where the weight is larger on its side.
         const int last = Nd_poi - 1;
-        if (c.piece == -1) C2[0] -= C1[0] * C3[0] + C2[0] - log_weight(0.0, C3[0]) + c.shift;
-        if (c.piece == 1000) C2[last] -= C1[last] * C3[last] + C2[last] - log_weight(c.h_hi, C3[last]) + c.shift;
+        if (c.piece == -1) C2[0] -= C1[0] * C3[0] + C2[0] - log_weight(0.0, X_max, C3[0]) + c.shift;
+        if (c.piece == 1000) C2[last] -= C1[last] * C3[last] + C2[last] - log_weight(c.h_hi, X_max, C3[last]) + c.shift;
         if (c.piece > 0 && c.piece < Nd_poi) x1[c.piece] += c.shift * (c.piece == 1 ? 1 : x1[c.piece + 1] - x1[c.piece]);
         if (!c.message) {
             prove_majorant(7, a, 0.0, c.h_hi);
