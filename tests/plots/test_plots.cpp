@@ -73,13 +73,10 @@ std::string table(bool damaged)
 // Runs the script with arguments; exit status, output in out.
 int plot(const std::string &args, std::string &out)
 {
-    const std::string cmd = std::string("O1_PHI4_PLOT='") + O1_PHI4_PLOT_EXE + "' bash '" + O1_PLOT_SCRIPT + "' " + args + " 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    out.clear();
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int st = pclose(p);
+    const std::string log = scratch() + "/plot_" + std::to_string(getpid()) + ".log";
+    const std::string cmd = std::string("O1_PHI4_PLOT='") + O1_PHI4_PLOT_EXE + "' bash '" + O1_PLOT_SCRIPT + "' " + args + " >'" + log + "' 2>&1";
+    const int st = std::system(cmd.c_str());
+    out = slurp(log);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
