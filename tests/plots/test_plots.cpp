@@ -123,17 +123,14 @@ TEST_P(HistogramPicture, IsDrawnAndItsRatioGoesBelowOneOnlyInTheDamagedPiece)
 
     const std::vector<std::vector<double>> r = rows(dat);
     ASSERT_GT(r.size(), 300u);
-    int last_piece = 0;
+    const double right_tail = r.back()[1];
     double smallest = INFINITY;
     long below = 0, below_elsewhere = 0;
     for (const std::vector<double> &v : r) {
         ASSERT_EQ(v.size(), 7u);
-        last_piece = static_cast<int>(v[1]);
-        for (const double ratio : {v[5], v[6]}) smallest = std::fmin(smallest, ratio);
-        if (std::fmin(v[5], v[6]) < 1) ++below;
+        smallest = std::fmin(smallest, std::fmin(v[5], v[6]));
+        if (std::fmin(v[5], v[6]) < 1) ++below, below_elsewhere += v[1] != right_tail;
     }
-    for (const std::vector<double> &v : r)
-        if (std::fmin(v[5], v[6]) < 1 && static_cast<int>(v[1]) != last_piece) ++below_elsewhere;
     if (c.below_one) {
         EXPECT_GT(below, 0) << "smallest ratio " << smallest;
         EXPECT_EQ(below_elsewhere, 0) << "the damage is in the right tail only";
