@@ -56,9 +56,12 @@ static void write_snippets(FILE *f, const int cst[])
     std::fprintf(f, "--> b. In FORTRAN \n");
     for (int j = 1; j <= N_DH; j++) {
         if (j >= 2 && H_max > Hn[j - 1]) std::fprintf(f, "ELSE ");
-        std::fprintf(f, "IF(h.LT.%f ) THEN \n\t j=%d+int(h/%f)\n", upper(j), cst[j], D_Hn[j]);
+        // D0: a default REAL literal would hold the bound and the step only
+        // to single precision, and the indices would drift from the C line's.
+        std::fprintf(f, "IF(h.LT.%fD0 ) THEN \n\t j=%d+int(h/%fD0)\n", upper(j), cst[j], D_Hn[j]);
     }
-    std::fprintf(f, "ELSE \n\tWRITE(6,*) \"H must be < %f\"\n\tSTOP\nENDIF\n", H_max);
+    // STOP 1: the program ends with a failure status, as the C line's exit does.
+    std::fprintf(f, "ELSE \n\tWRITE(6,*) \"H must be < %f\"\n\tSTOP 1\nENDIF\n", H_max);
     std::fprintf(f, "$------------------- end copy ------------------------\n");
 }
 
