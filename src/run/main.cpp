@@ -53,7 +53,7 @@ int main()
         std::printf("     -----------------------------------\n\n");
         std::printf("The size of the file \"O1_Phi4.res\" will be of %4.3f Mo\n",
                     static_cast<double>(count) * 30 * nd / 750000);
-        std::printf("if the size of the file is too important, increase the losses or decrease H_max\n");
+        std::printf("if the size of the file is too important, increase the losses or decrease H_max\n\n");
         std::printf("Do you want to continue (0=No, 1=yes)? (1) ->  ");
         go = confirmed();
     } while (!go);

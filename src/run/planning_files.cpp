@@ -56,34 +56,71 @@ static void write_snippets(FILE *f, const int cst[])
     std::fprintf(f, "--> b. In FORTRAN \n");
     for (int j = 1; j <= N_DH; j++) {
         if (j >= 2 && H_max > Hn[j - 1]) std::fprintf(f, "ELSE ");
-        std::fprintf(f, "IF(h.LT.%f ) THEN \n\t j=%d+int(h/%f)\n", upper(j), cst[j], D_Hn[j]);
+        // D0: a default REAL literal would hold the bound and the step only
+        // to single precision, and the indices would drift from the C line's.
+        std::fprintf(f, "IF(h.LT.%fD0 ) THEN \n\t j=%d+int(h/%fD0)\n", upper(j), cst[j], D_Hn[j]);
     }
-    std::fprintf(f, "ELSE \n\tWRITE(6,*) \"H must be < %f\"\n\tSTOP\nENDIF\n", H_max);
+    // STOP 1: the program ends with a failure status, as the C line's exit does.
+    std::fprintf(f, "ELSE \n\tWRITE(6,*) \"H must be < %f\"\n\tSTOP 1\nENDIF\n", H_max);
     std::fprintf(f, "$------------------- end copy ------------------------\n");
+}
+
+// Number of the first grid value above the field value h (count + 1 when
+// none is): the histogram that serves h is the one just before it.
+static int first_grid_value_above(double h)
+{
+    int m = 0;
+    while (m <= count && !(H_result[m] > h)) m++;
+    return m;
+}
+
+// Appends the entry (j, histogram) to the index table; stops through nrerror
+// when the table would pass INDEX_TABLE_MAX entries.
+static void append_entry(int index[][2], int &entries, int j, int histogram)
+{
+    if (entries == INDEX_TABLE_MAX)
+        nrerror("!!! You must reduce increase D_Hn, the total number of pt must be <100001");
+    index[entries][0] = j;
+    index[entries][1] = histogram;
+    entries++;
+}
+
+// Gives every field index after the last entry up to last_j an entry of its
+// own.  A walk whose positions are offset from the index steps of interval k
+// can step over the part-step below a boundary, or stop before the part-step
+// below H_max: such an index is served from the lowest field value of its
+// step, nudged as the walk nudges H0.
+static void fill_skipped(int index[][2], int &entries, int last_j, const int cst[], int k)
+{
+    for (int i = index[entries - 1][0] + 1; i <= last_j; i++) {
+        double h = (i - cst[k]) * D_Hn[k] + WALK_EPS;
+        append_entry(index, entries, i, first_grid_value_above(h) - 1);
+    }
 }
 
 // Walks the field axis from H0 in the steps of the mapping and records, for
 // each field index, the histogram whose grid value is the last one not above
-// the walk position.  Returns the number of entries.
+// the walk position; indices the walk steps over are filled in, so that every
+// step from H0 to below H_max has its entry.  Returns the number of entries.
 static int walk_index_table(const int cst[], int index[][2])
 {
     int entries = 0;
+    int k_prev = 0;  // interval of the previous walk position
     H = H0 + WALK_EPS;
     while (H_max > H) {
         int k = 1;
         while (k <= N_DH && !(Hn[k - 1] <= H && H < Hn[k])) k++;
         if (k > N_DH) nrerror("!!! the field value lies in no mapping interval");
         int j = static_cast<int>((H + WALK_EPS) / D_Hn[k]) + cst[k];
-        int m = 0;
-        while (m <= count && !(H_result[m] > H)) m++;
-        if (entries == INDEX_TABLE_MAX)
-            nrerror("!!! You must reduce increase D_Hn, the total number of pt must be <100001");
-        index[entries][0] = j;
-        index[entries][1] = m - 1;
-        entries++;
+        if (entries > 0) fill_skipped(index, entries, j - 1, cst, k_prev);
+        append_entry(index, entries, j, first_grid_value_above(H) - 1);
+        k_prev = k;
         H = H + D_Hn[k];
         if (H > Hn[k]) H = Hn[k];
     }
+    // The index of the field values just below H_max.
+    if (entries > 0)
+        fill_skipped(index, entries, static_cast<int>((H_max - BOUNDARY_EPS) / D_Hn[k_prev]) + cst[k_prev], cst, k_prev);
     return entries;
 }
 

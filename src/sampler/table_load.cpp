@@ -209,25 +209,33 @@ void read_c_map(Reader &r, Table &t)
     }
 }
 
-// The FORTRAN lines: "IF(h.LT.U ) THEN" / "\t j=C+int(h/D)", later ones after
-// "ELSE ", then "ELSE", the WRITE line, "STOP", "ENDIF", the end line.
+// The FORTRAN lines: "IF(h.LT.UD0 ) THEN" / "\t j=C+int(h/DD0)", later ones
+// after "ELSE ", then "ELSE", the WRITE line, "STOP 1", "ENDIF", the end line.
+// Tables written before the bound and the step became double-precision
+// literals have them without "D0", and a bare "STOP": both forms are read.
 void read_fortran_map(Reader &r, Table &t)
 {
+    // A number, then the double-precision suffix where the file has it.
+    const auto real_d0 = [](Cursor &c, double &v) {
+        if (!c.real(v)) return false;
+        c.lit("D0");
+        return true;
+    };
     r.fixed("-");
     r.fixed("--> b.");
     for (;;) {
-        const char *what = "\"IF(h.LT.<bound> ) THEN\" (after \"ELSE \" but for the first) or \"ELSE\"";
+        const char *what = "\"IF(h.LT.<bound>D0 ) THEN\" (after \"ELSE \" but for the first) or \"ELSE\"";
         Cursor c{r.next(what).c_str()};
         if (!t.fortran_map.empty()) {
             if (std::strcmp(c.s, "ELSE") == 0) break;
             if (!c.lit("ELSE ")) r.bad(what);
         }
         FieldInterval f;
-        if (!c.lit("IF(h.LT.") || !c.real(f.upper) || !c.lit(" ) THEN") || !c.end()) r.bad(what);
-        const char *what2 = "\"\\t j=<offset>+int(h/<step>)\"";
+        if (!c.lit("IF(h.LT.") || !real_d0(c, f.upper) || !c.lit(" ) THEN") || !c.end()) r.bad(what);
+        const char *what2 = "\"\\t j=<offset>+int(h/<step>D0)\"";
         Cursor d{r.next(what2).c_str()};
         d.blanks();
-        if (!d.lit("j=") || !d.integer(f.offset) || !d.lit("+int(h/") || !d.real(f.step) || !d.lit(")") || !d.end())
+        if (!d.lit("j=") || !d.integer(f.offset) || !d.lit("+int(h/") || !real_d0(d, f.step) || !d.lit(")") || !d.end())
             r.bad(what2);
         t.fortran_map.push_back(f);
     }
@@ -238,9 +246,9 @@ void read_fortran_map(Reader &r, Table &t)
         if (!c.lit("WRITE(6,*) \"H must be < ") || !c.real(t.fortran_H_max) || !c.lit("\"") || !c.end()) r.bad(what);
     }
     {
-        Cursor c{r.next("\"STOP\"").c_str()};
+        Cursor c{r.next("\"STOP 1\"").c_str()};
         c.blanks();
-        if (!c.lit("STOP") || !c.end()) r.bad("\"STOP\"");
+        if (!c.lit("STOP") || !(c.end() || (c.lit(" 1") && c.end()))) r.bad("\"STOP 1\"");
     }
     r.fixed("ENDIF");
     r.fixed("$------------------- end copy");

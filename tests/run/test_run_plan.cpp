@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "density/density.h"
 #include "run/run.h"
@@ -119,16 +123,41 @@ TEST_F(PlanningFiles, H0AboveTheFirstIntervalGivesNegativeOffsets)
     EXPECT_TRUE(has(snippet, END_COPY + std::string("30\n-1240 0\n")));
 }
 
-TEST_F(PlanningFiles, WalkOffsetFromTheStepsSkipsTheLastPartStep)
+// Walk positions offset from the index steps step over the part-step below a
+// boundary, or stop before the one below H_max: such an index gets the
+// histogram of its step's lowest field value, and both count lines grow.
+TEST_F(PlanningFiles, EveryStepBelowHMaxHasItsEntry)
 {
     struct Case {
         double h0, h_max, p;
-        const char *around;  // the entries on both sides of the missing index
+        bool grid;           // the grid search's grid (Landa = 1), or H0 alone
+        int entries;         // field indices 0..entries - 1, in both count lines
+        const char *filled;  // the entry filled in, among its neighbours
     };
-    for (const Case &c : {Case{0.01, 150, 3, "\n8332 0\n8334 0\n"}, Case{0, 1500, 3, "\n8933 0\n8935 0\n"}}) {
+    const Case cases[] = {
+        {0.01, 150, 3, true, 8368, "\n8332 690\n8333 690\n8334 690\n"},  // below the boundary 100
+        {90, 101, 3, true, 836, "\n834 35\n835 37\n"},                     // below H_max
+        {0, 200, 2.9851, true, 8443, "\n8441 1122\n8442 1127\n"},          // below H_max, above 100
+        {0, 1500, 3, false, 8969, "\n8933 0\n8934 0\n8935 0\n"},          // below the boundary 1000
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("H0=" + std::to_string(c.h0) + " H_max=" + std::to_string(c.h_max) + " p=" + std::to_string(c.p));
         plan(c.h0, c.h_max, c.p);
+        if (c.grid) {
+            Landa = 1;
+            find_H_all();
+        }
         write_planning_files();
-        EXPECT_TRUE(has(read_file("temp1.tmp"), c.around)) << "H0=" << c.h0 << " H_max=" << c.h_max;
+        const std::string snippet = read_file("temp1.tmp"), plan_file = read_file("temp2.tmp");
+        const std::string n = std::to_string(c.entries) + "\n";
+        EXPECT_EQ(plan_file.substr(plan_file.rfind('\n', plan_file.size() - 2) + 1), n);
+        const size_t table = snippet.find(END_COPY + n);
+        ASSERT_NE(table, std::string::npos);
+        EXPECT_TRUE(has(snippet, c.filled));
+        std::vector<std::string> lines = split_lines(snippet.substr(table + std::strlen(END_COPY) + n.size()));
+        ASSERT_EQ(lines.size(), static_cast<size_t>(c.entries));
+        for (int e = 0; e < c.entries; e++)
+            ASSERT_EQ(lines[e].substr(0, lines[e].find(' ')), std::to_string(e)) << "entry " << e;
     }
 }
 
@@ -157,14 +186,70 @@ TEST_F(PlanningFiles, QuantisationKeepsTheStepOnlyWithinItsTolerance)
     EXPECT_EQ(snippet.substr(snippet.rfind('\n', snippet.size() - 2)), "\n2520 3\n");
 }
 
+// FNV-1a 64: a short fingerprint of a text's bytes.
+std::uint64_t fingerprint(const std::string &text)
+{
+    std::uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// The text without the FORTRAN lines of the snippet.
+std::string without_fortran_lines(std::string s)
+{
+    const size_t from = s.find("--> b. In FORTRAN \n"), to = s.find("$---", from);
+    return from == std::string::npos || to == std::string::npos ? s : s.erase(from, to - from);
+}
+
+// Where the walk meets every index step, both files are byte for byte what
+// they were before indices could be filled in, but for the FORTRAN lines.
+TEST_F(PlanningFiles, SetsWithoutHolesKeepTheirFilesButTheFortranLines)
+{
+    struct Case {
+        double h0, h_max, p;
+        bool grid;  // the grid search's grid (Landa = 1), or H0 alone
+        std::uint64_t print;
+    };
+    const Case cases[] = {
+        {0, 5, 10, true, 0xee793fe88519f2fcull},      {0, 200, 10, true, 0x625f236ab168d1d2ull},
+        {150, 300, 10, true, 0x7fb2a1467e163b80ull},  {0, 300, 3, true, 0x43c5f3f0015cb498ull},
+        {0, 5, 1.23456, true, 0xfc768a0f90864cfcull}, {0, 10000, 1, false, 0xc349a4851b89f099ull},
+        {0, 2000, 10, false, 0xee103d7201e0fb2cull},
+    };
+    for (const Case &c : cases) {
+        plan(c.h0, c.h_max, c.p);
+        if (c.grid) {
+            Landa = 1;
+            find_H_all();
+        }
+        write_planning_files();
+        const std::string files = read_file("temp2.tmp") + read_file("temp1.tmp");
+        const std::uint64_t print = fingerprint(without_fortran_lines(files));
+        EXPECT_EQ(print, c.print) << "H0=" << c.h0 << " H_max=" << c.h_max << " p=" << c.p << ": " << std::hex << print;
+    }
+}
+
 using PlanningFilesDeathTest = PlanningFiles;
 
+// Entries filled in count too: with p = 1.2 every boundary from 1000 on and
+// H_max leave a part-step to fill in; the walk alone makes 29993 and 29994
+// entries for these two H_max.
 TEST_F(PlanningFilesDeathTest, MoreThan30000EntriesStops)
 {
-    plan(0, 100000, 1);
-    EXPECT_EXIT(write_planning_files(), ::testing::ExitedWithCode(1),
-                "!!! You must reduce increase D_Hn, the total number of pt must be <100001\n"
-                "...now exiting to system...");
+    plan(0, 1.952e8, 1.2);
+    write_planning_files();
+    const std::string plan_file = read_file("temp2.tmp");
+    EXPECT_EQ(plan_file.substr(plan_file.rfind('\n', plan_file.size() - 2) + 1), "30000\n");
+    for (const std::pair<double, double> &c : {std::pair<double, double>{100000, 1}, {1.958e8, 1.2}}) {
+        plan(0, c.first, c.second);
+        EXPECT_EXIT(write_planning_files(), ::testing::ExitedWithCode(1),
+                    "!!! You must reduce increase D_Hn, the total number of pt must be <100001\n"
+                    "...now exiting to system...")
+            << "H_max=" << c.first;
+    }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The C and FORTRAN lines that the table file hands to the user, compiled the
-// way the user compiles them (cc; gfortran -ffree-form) and run over a dense
-// sweep of field values.  Every index they give must be the index of the step
-// that holds the field value and must be in the index table; both must stop
-// for fields at or above H_max.  Where they do not, the case records how they
-// miss, so that a change in behaviour shows up here.
+// way the user compiles them (cc; gfortran -ffree-form, default flags) and run
+// over a dense sweep of field values.  Every index they give must be the
+// index of the step that holds the field value and must be in the index
+// table, the two must agree everywhere, and both must stop with a failure
+// status for fields at or above H_max.  The same table file must then load
+// into the reference sampler, in its present form and in the form of older
+// tables, and serve every field value named in the case.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -17,8 +19,10 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "sampler/sampler.h"
 #include "test_support.h"
 
 namespace {
@@ -28,28 +32,20 @@ constexpr int SWEEP_POINTS = 20000;
 // A quotient this close (relative) to a whole number sits on a step edge up to
 // rounding of the last bit: either neighbouring step is a fair answer there.
 constexpr long double EDGE_TOL = 1e-12L;
-// Relative error of a decimal constant stored as a default (single) REAL.
-constexpr long double REAL4_TOL = 1.2e-7L;
 // Relative offset of the probes just below and above every step edge: inside
-// the reach of a single-precision step, far outside double rounding.
+// the reach of a single-precision constant, far outside double rounding.
 constexpr double NEAR_EDGE = 5e-9;
 
-// A field value named in a case, with the indices the C and FORTRAN lines
-// are known to give for it.
+// A field value named in a case, with the index both lines give for it.
 struct Witness {
     double h;
-    int c;
-    int f;
+    int j;
 };
 
 struct SnippetCase {
     const char *name;
     const char *landa, *h0, *h_max, *p;
-    std::set<int> missing;      // indices of steps in [H0, H_max) that the table lacks
-    int c_shift;                // C index minus the step's index wherever they differ (0: never)
-    int f_shift;                // FORTRAN index minus C index wherever they differ (0: never)
-    std::set<int> f_outside;    // FORTRAN indices for fields below H_max that the table lacks
-    double f_limit;             // bound the FORTRAN line really applies, when it is not H_max (0: H_max)
+    int c_shift;  // C index minus the step's index wherever they differ (0: never)
     std::vector<Witness> witnesses;
 };
 
@@ -158,7 +154,7 @@ const char C_DRIVER_TAIL[] =
     "    while (scanf(\"%lld\", &bits) == 1) {\n"
     "        memcpy(&h, &bits, sizeof h);\n        printf(\"%d\\n\", field_index(h));\n    }\n"
     "    return 0;\n}\n";
-const char F_DRIVER_HEAD[] = "subroutine field_index(h, j)\ndouble precision h\ninteger j\n";
+const char F_DRIVER_HEAD[] = "subroutine field_index(h, j)\nREAL*8 h\ninteger j\n";
 const char F_DRIVER_TAIL[] =
     "end subroutine\n"
     "program drive\n  integer(8) :: bits\n  double precision :: h\n  integer :: j, ios\n"
@@ -168,7 +164,8 @@ const char F_DRIVER_TAIL[] =
 
 struct DriverRun {
     int status;
-    std::vector<std::string> lines;
+    std::vector<std::string> lines;  // standard output
+    std::string err;
 };
 
 DriverRun run_driver(const std::string &dir, const std::string &exe, const std::vector<double> &hs)
@@ -178,8 +175,9 @@ DriverRun run_driver(const std::string &dir, const std::string &exe, const std::
         for (double h : hs) in << bits_of(h) << '\n';
     }
     DriverRun r;
-    r.status = shell("cd '" + dir + "' && ./" + exe + " < h.txt > " + exe + ".out 2>&1");
+    r.status = shell("cd '" + dir + "' && ./" + exe + " < h.txt > " + exe + ".out 2> " + exe + ".err");
     r.lines = split_lines(read_file(dir + "/" + exe + ".out"));
+    r.err = read_file(dir + "/" + exe + ".err");
     return r;
 }
 
@@ -201,6 +199,18 @@ void show(const char *what, const std::vector<Miss> &m)
 
 class CompiledSnippets : public ::testing::TestWithParam<SnippetCase> {};
 
+// The FORTRAN lines as tables written before they carried double-precision
+// literals and a failure status have them.
+std::string with_old_fortran_lines(std::string s)
+{
+    for (const auto &r : {std::pair<std::string, std::string>{"D0 ) THEN", " ) THEN"}, {"D0)\n", ")\n"},
+                          {"\tSTOP 1\n", "\tSTOP\n"}}) {
+        for (size_t at = s.find(r.first); at != std::string::npos; at = s.find(r.first, at + r.second.size()))
+            s.replace(at, r.first.size(), r.second);
+    }
+    return s;
+}
+
 TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
 {
     const SnippetCase &tc = GetParam();
@@ -209,7 +219,8 @@ TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
 
     RunResult run = run_program(std::string(tc.landa) + "\n" + tc.h0 + "\n" + tc.h_max + "\n" + tc.p + "\n1\n", 120);
     ASSERT_EQ(run.status, 0) << run.err;
-    std::vector<std::string> res = split_lines(read_file(run.dir + "/O1_Phi4.res"));
+    const std::string text = read_file(run.dir + "/O1_Phi4.res");
+    std::vector<std::string> res = split_lines(text);
 
     std::vector<std::string> c_lines = block(res, "--> a. In C ", "-");
     std::vector<std::string> f_lines = block(res, "--> b. In FORTRAN ", "$---");
@@ -239,8 +250,7 @@ TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
     }
 
     // Compile as the user would: the C lines in a function, the FORTRAN lines
-    // in a subroutine (free form, since they start in column 1 and hold tabs),
-    // and once more with REAL promoted to double precision.
+    // in a subroutine (free form, since they start in column 1 and hold tabs).
     {
         std::ofstream c(run.dir + "/c_drv.c");
         c << C_DRIVER_HEAD;
@@ -251,13 +261,12 @@ TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
         for (auto &l : f_lines) f << l << '\n';
         f << F_DRIVER_TAIL;
     }
-    // The three compilers run side by side; each leaves its status in a file.
+    // The two compilers run side by side; each leaves its status in a file.
     std::string in_dir = "cd '" + run.dir + "' && ";
     shell(in_dir + "{ { cc -O2 -Wall -o c_drv c_drv.c > cc.log 2>&1; echo $? > cc.rc; } & "
                    "{ gfortran -ffree-form -O2 -o f_drv f_drv.f > f.log 2>&1; echo $? > f.rc; } & "
-                   "{ gfortran -ffree-form -freal-4-real-8 -O2 -o f8_drv f_drv.f > f8.log 2>&1; echo $? > f8.rc; } & "
                    "wait; }");
-    for (const char *tool : {"cc", "f", "f8"})
+    for (const char *tool : {"cc", "f"})
         ASSERT_EQ(read_file(run.dir + "/" + tool + ".rc"), "0\n") << read_file(run.dir + "/" + tool + ".log");
 
     // The sweep: uniform points, then H0, the interval ends and every step
@@ -290,12 +299,10 @@ TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
 
     DriverRun c = run_driver(run.dir, "c_drv", hs);
     DriverRun f = run_driver(run.dir, "f_drv", hs);
-    DriverRun f8 = run_driver(run.dir, "f8_drv", hs);
     ASSERT_EQ(c.status, 0);
-    ASSERT_EQ(f.status, 0);
+    ASSERT_EQ(f.status, 0) << f.err;
     ASSERT_EQ(c.lines.size(), hs.size()) << "the C line stopped on a field below H_max";
     ASSERT_EQ(f.lines.size(), hs.size()) << "the FORTRAN line stopped on a field below H_max";
-    ASSERT_EQ(f8.lines.size(), hs.size()) << "the promoted FORTRAN line stopped on a field below H_max";
 
     // Which step each field lies in, and the table's view of it.
     std::set<int> steps_below_h_max;
@@ -310,11 +317,10 @@ TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
         if (!table.count(j)) missing.insert(j);
     for (int j : table)
         if (!steps_below_h_max.count(j)) extra.insert(j);
-    EXPECT_EQ(missing, tc.missing) << "steps below H_max without an entry in the index table";
+    EXPECT_TRUE(missing.empty()) << "steps below H_max without an entry in the index table, first " << *missing.begin();
     EXPECT_TRUE(extra.empty()) << "index table entries for no step below H_max, first " << *extra.begin();
 
-    std::vector<Miss> c_vs_step, f_vs_step, f_vs_c, f_real4_band, c_off_table, f_off_table, promoted_vs_c;
-    std::set<int> c_outside, f_outside;
+    std::vector<Miss> c_vs_step, f_vs_c, c_off_table, f_off_table;
     std::map<double, Miss> seen;
     for (size_t i = 0; i < hs.size(); i++) {
         double h = hs[i];
@@ -324,113 +330,102 @@ TEST_P(CompiledSnippets, MapEveryFieldBelowHMaxOntoItsStepInTheIndexTable)
         Miss m{h, cj, fj, want};
         seen.emplace(h, m);
         if (!(cj == want || (edge && cj == want - 1))) c_vs_step.push_back(m);
-        if (!(fj == want || (edge && fj == want - 1))) f_vs_step.push_back(m);
-        if (fj != cj) {
-            f_vs_c.push_back(m);
-            // The step the FORTRAN line divides by is the printed one rounded
-            // to single precision: it can only move fields that lie within
-            // that rounding of an edge of the printed step.
-            long double printed = std::strtold(six_decimals(step_index.step(h)).c_str(), nullptr);
-            long double q = h / printed;
-            if (std::fabs(q - std::nearbyint(q)) <= REAL4_TOL * q) f_real4_band.push_back(m);
-        }
-        if (!table.count(cj)) {
-            c_off_table.push_back(m);
-            c_outside.insert(cj);
-        }
-        if (!table.count(fj)) {
-            f_off_table.push_back(m);
-            f_outside.insert(fj);
-        }
-        if (f8.lines[i] != c.lines[i]) promoted_vs_c.push_back(m);
+        if (fj != cj) f_vs_c.push_back(m);
+        if (!table.count(cj)) c_off_table.push_back(m);
+        if (!table.count(fj)) f_off_table.push_back(m);
     }
 
     std::printf("[%s] %zu fields, %zu table entries, C line: %s\n", tc.name, hs.size(), table.size(),
                 c_lines[0].c_str());
     show("C index is not the step's index:", c_vs_step);
-    show("FORTRAN index is not the step's index:", f_vs_step);
     show("FORTRAN index differs from C:", f_vs_c);
     show("C index not in the index table:", c_off_table);
     show("FORTRAN index not in the index table:", f_off_table);
-    show("promoted FORTRAN (-freal-4-real-8) vs C:", promoted_vs_c);
 
     // C against the step: only the six-decimal step can move it, always the same way.
     for (const Miss &m : c_vs_step) {
         ASSERT_EQ(m.c - m.want, tc.c_shift) << "C gives " << m.c << " for h=" << hex(m.h) << ", the step is " << m.want;
     }
     EXPECT_EQ(c_vs_step.empty(), tc.c_shift == 0);
-    // FORTRAN against C: only the single-precision step can move it, within its rounding of an edge.
-    for (const Miss &m : f_vs_c) {
-        ASSERT_EQ(m.f - m.c, tc.f_shift) << "FORTRAN gives " << m.f << " for h=" << hex(m.h) << ", C " << m.c;
-    }
-    EXPECT_EQ(f_vs_c.empty(), tc.f_shift == 0);
-    EXPECT_EQ(f_real4_band.size(), f_vs_c.size()) << "FORTRAN differs from C away from a step edge";
-    // Promoting REAL to double precision makes the FORTRAN line the C line.
-    EXPECT_TRUE(promoted_vs_c.empty());
-    // The table must hold every index C gives, but for the steps it lacks.
-    EXPECT_EQ(c_outside, tc.missing);
-    EXPECT_EQ(f_outside, tc.f_outside);
+    EXPECT_TRUE(f_vs_c.empty()) << "FORTRAN and C disagree, first at h=" << hex(f_vs_c[0].h);
+    EXPECT_TRUE(c_off_table.empty()) << "C index " << c_off_table[0].c << " is not in the table";
+    EXPECT_TRUE(f_off_table.empty()) << "FORTRAN index " << f_off_table[0].f << " is not in the table";
 
     for (const Witness &w : tc.witnesses) {
         const Miss &m = seen[w.h];
-        std::printf("  witness h=%.17g: C %d, FORTRAN %d, step %d, %s\n", w.h, m.c, m.f, m.want,
-                    table.count(m.c) ? "C index in table" : "C index NOT in table");
-        EXPECT_EQ(m.c, w.c) << "h=" << hex(w.h);
-        EXPECT_EQ(m.f, w.f) << "h=" << hex(w.h);
+        EXPECT_EQ(m.c, w.j) << "C, h=" << hex(w.h);
+        EXPECT_EQ(m.f, w.j) << "FORTRAN, h=" << hex(w.h);
     }
 
-    // At and above H_max: C prints its message and exits with status 255;
-    // FORTRAN prints it and stops (status 0), in both cases without an index,
-    // but for fields below the bound the FORTRAN line really applies.
+    // At and above H_max both print their message and end with a failure
+    // status (C exit(-1): 255; FORTRAN STOP 1), without an index.
     std::string message = "H must be < " + six_decimals(h_max);
-    double f_limit = tc.f_limit != 0 ? tc.f_limit : h_max;
     for (double h : {h_max, std::nextafter(h_max, HUGE_VAL), h_max * (1 + NEAR_EDGE), h_max + 1, 1e6}) {
         DriverRun cr = run_driver(run.dir, "c_drv", {h});
         DriverRun fr = run_driver(run.dir, "f_drv", {h});
-        DriverRun f8r = run_driver(run.dir, "f8_drv", {h});
         EXPECT_EQ(cr.status, 255) << "h=" << hex(h);
         EXPECT_EQ(cr.lines, std::vector<std::string>{message}) << "h=" << hex(h);
-        EXPECT_EQ(f8r.lines, std::vector<std::string>{" " + message}) << "h=" << hex(h);
-        bool f_stops = fr.lines == std::vector<std::string>{" " + message};
-        if (!f_stops)
-            std::printf("  FORTRAN takes h=%.17g >= H_max: gives %s\n", h, fr.lines.empty() ? "" : fr.lines[0].c_str());
-        EXPECT_EQ(fr.status, 0);
-        EXPECT_EQ(f_stops, !(h < f_limit)) << "h=" << hex(h);
+        EXPECT_EQ(fr.status, 1) << "h=" << hex(h);
+        EXPECT_EQ(fr.lines, std::vector<std::string>{" " + message}) << "h=" << hex(h);
     }
+
+    // The reference loader reads the FORTRAN lines as the C lines, in the
+    // present form and in that of older tables; the sampler draws at every
+    // witness.
+    for (const std::string &form : {text, with_old_fortran_lines(text)}) {
+        const o1phi4::Table u = o1phi4::parse_table(form, "O1_Phi4.res");
+        ASSERT_EQ(u.fortran_map.size(), u.c_map.size());
+        for (size_t i = 0; i < u.c_map.size(); i++) {
+            EXPECT_EQ(u.fortran_map[i].upper, u.c_map[i].upper) << "interval " << i;
+            EXPECT_EQ(u.fortran_map[i].offset, u.c_map[i].offset) << "interval " << i;
+            EXPECT_EQ(u.fortran_map[i].step, u.c_map[i].step) << "interval " << i;
+        }
+        EXPECT_EQ(u.fortran_H_max, u.H_max);
+    }
+    EXPECT_NE(with_old_fortran_lines(text), text);
+    const o1phi4::Sampler sampler(o1phi4::parse_table(text, "O1_Phi4.res"), std::strtod(tc.landa, nullptr));
+    o1phi4::Xoshiro256ss g(1);
+    for (const Witness &w : tc.witnesses) {
+        EXPECT_NO_THROW(sampler(w.h, g)) << "h=" << hex(w.h);
+    }
+#ifdef O1_PHI4_CHECK_EXE
+    // The validator's field-index check finds every index in the table.
+    const std::string report = run.dir + "/check.txt";
+    shell(std::string(O1_PHI4_CHECK_EXE) + " '" + run.dir + "/O1_Phi4.res' " + tc.landa + " -n 1000 > '" + report + "'");
+    std::string map_line;
+    for (const std::string &l : split_lines(read_file(report)))
+        if (l.rfind("field-index map", 0) == 0) map_line = l;
+    EXPECT_NE(map_line.find(" h: 0 missing index,"), std::string::npos) << map_line;
+#endif
     // A failing case keeps its folder (table file, drivers, outputs) for a look.
     if (!HasFailure()) shell("rm -rf '" + run.dir + "'");
 }
 
-// Cases: Landa, H0, H_max, p, then the known misses (see SnippetCase).
-// p = 10: the FORTRAN step 0.040000 is a single-precision 0.0399999991, so the
-//   FORTRAN line moves a field up to 2.2e-8 (relative) below an edge to the
-//   next step, and a field just below H_max = 5 off the end of the table.
-// p = 3: the FORTRAN 0.012000 is 0.0120000001, so a field on or just above an
-//   edge stays in the step below.
+// Cases: Landa, H0, H_max, p, the shift of the C index, and field values
+// where the lines once went wrong or the table once had no entry.
+// p = 10: a default REAL 0.040000 is 0.0399999991, which moved a field up to
+//   2.2e-8 (relative) below an edge to the next step, and a field just below
+//   H_max = 5 off the end of the table.
+// p = 3: a default REAL 0.012000 is 0.0120000001, which kept a field on or
+//   just above an edge in the step below, and H0 = 90 itself at index -1.
 // H0 = 0.01 with p = 3: the walk starts off the step grid, its last position
-//   below 100 is 99.994, so the step [99.996, 100) with index 8333 never gets
-//   an entry, yet both lines give 8333 there.  With H0 = 90, on the grid, the
-//   same step (833 there) has its entry, but the FORTRAN line puts H0 itself
-//   in the step below, index -1, which is not in the table.
+//   below 100 is 99.994, so it steps over [99.996, 100), index 8333.
 // H_max = 101 with p = 3: the walk in [100, 101) takes the positions 100,
-//   101.5, ..., off the grid of the step 1.5, so the step [100.5, 102), index
-//   835, has no entry although fields from 100.5 to 101 fall into it.
+//   101.5, ..., off the grid of the step 1.5, so it ends before the step
+//   [100.5, 102), index 835, which holds the fields from 100.5 to 101.
 // p = 1.23456: the lines divide by the printed 0.004938 instead of 0.00493824,
 //   so a field in [n 0.004938, n 0.00493824) gets index n instead of n - 1
-//   (up to 5 % of a step near h = 5); the FORTRAN 0.004938, a little smaller
-//   again in single precision, adds one more in a thin band below those edges.
-// H_max = 5.3: the FORTRAN bound 5.300000 is a single-precision 5.30000019,
-//   so fields just above H_max get an index instead of the stop.
+//   (up to 5 % of a step near h = 5).
+// H_max = 5.3: a default REAL 5.300000 is 5.30000019, which let fields just
+//   above H_max through.
 const SnippetCase CASES[] = {
-    {"H0_0_Hmax_5_p_10", "1", "0", "5", "10", {}, 0, 1, {125}, 0, {{4.99999995, 124, 125}, {1.15999999, 28, 29}}},
-    {"H0_0_Hmax_200_p_10", "1", "0", "200", "10", {}, 0, 1, {}, 0, {{99.999999, 2499, 2500}, {150, 2510, 2510}}},
-    {"H0_90_Hmax_101_p_3", "1", "90", "101", "3", {835}, 0, -1, {-1, 835}, 0,
-     {{99.0000004, 750, 749}, {99.998, 833, 833}, {90, 0, -1}, {100.7, 835, 835}}},
-    {"H0_0.01_Hmax_150_p_3", "1", "0.01", "150", "3", {8333}, 0, -1, {8333}, 0,
-     {{99.998, 8333, 8333}, {99.0000004, 8250, 8249}}},
-    {"H0_150_Hmax_300_p_10", "1", "150", "300", "10", {}, 0, 0, {}, 0, {{150, -1240, -1240}, {299.99, -1211, -1211}}},
-    {"H0_0_Hmax_5_p_1.23456", "1", "0", "5", "1.23456", {}, 1, 1, {}, 0, {{4.9381, 1000, 1000}}},
-    {"H0_0_Hmax_5.3_p_10", "1", "0", "5.3", "10", {}, 0, 1, {}, 5.300000190734863, {{5.27999999, 131, 132}}},
+    {"H0_0_Hmax_5_p_10", "1", "0", "5", "10", 0, {{4.99999995, 124}, {1.15999999, 28}}},
+    {"H0_0_Hmax_200_p_10", "1", "0", "200", "10", 0, {{99.999999, 2499}, {150, 2510}}},
+    {"H0_90_Hmax_101_p_3", "1", "90", "101", "3", 0, {{99.0000004, 750}, {99.998, 833}, {90, 0}, {100.7, 835}}},
+    {"H0_0.01_Hmax_150_p_3", "1", "0.01", "150", "3", 0, {{99.997, 8333}, {99.998, 8333}, {99.0000004, 8250}}},
+    {"H0_150_Hmax_300_p_10", "1", "150", "300", "10", 0, {{150, -1240}, {299.99, -1211}}},
+    {"H0_0_Hmax_5_p_1.23456", "1", "0", "5", "1.23456", 1, {{4.9381, 1000}}},
+    {"H0_0_Hmax_5.3_p_10", "1", "0", "5.3", "10", 0, {{5.27999999, 131}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(FieldIndexMap, CompiledSnippets, ::testing::ValuesIn(CASES),
