@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "density/density.h"
 #include "numeric/numeric.h"
@@ -65,6 +66,17 @@ static void read_h_max(double limit)
     }
 }
 
+// Whether the field step 0.004 p of the first mapping interval survives
+// the six decimals of the C and FORTRAN lines: a user's code dividing by a
+// rounded step sends field values to histograms not built for them.
+static bool step_prints_exactly(double p)
+{
+    char text[64];
+    double step = 0.004 * p;
+    std::snprintf(text, sizeof text, "%f", step);
+    return std::fabs(std::strtod(text, nullptr) - step) <= STEP_PRINT_TOL * step;
+}
+
 static void read_loss()
 {
     for (;;) {
@@ -74,6 +86,8 @@ static void read_loss()
             std::printf("!!! The loss must be >= 1 %%\n");
         } else if (factor >= LOSS_MAX) {
             std::printf("!!! The loss must be < 200 %% (the grid could never reach it)\n");
+        } else if (!step_prints_exactly(factor)) {
+            std::printf("!!! The loss must have at most 3 decimals (the field step 0.004 x loss is written with 6)\n");
         } else {
             return;
         }

@@ -25,6 +25,9 @@ constexpr double LOSS_MAX = 200.0;
 // Narrowest admitted field range: the six decimals of the table file tell
 // its ends apart, and the walk over the field axis makes an entry.
 constexpr double RANGE_MIN = 1e-6;
+// Relative difference between the field step and its six-decimal form
+// below which the two index the same cells (at most 30000 of them).
+constexpr double STEP_PRINT_TOL = 1e-12;
 // Smallest admitted Landa: below it the weight has no modes to search.
 constexpr double LANDA_MIN = 0.5;
 

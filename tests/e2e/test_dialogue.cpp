@@ -73,6 +73,10 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
         {"1\n0\n5\n200\n10\nq\n", "!!! The loss must be < 200 % (the grid could never reach it)\ngive the %",
          "as the answer"},
         {"1\n4.9\n5\n0.99\n1\nq\n", "!!! The loss must be >= 1 %\ngive the %", "as the answer"},
+        // A step the lines would print rounded (0.00493824 as 0.004938).
+        {"1\n4.9\n5\n1.23456\n1.235\nq\n",
+         "!!! The loss must have at most 3 decimals (the field step 0.004 x loss is written with 6)\ngive the %",
+         "as the answer"},
     });
 }
 
