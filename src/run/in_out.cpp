@@ -26,6 +26,8 @@ static void read_landa()
         Landa = read_number("Landa");
         if (!(Landa >= LANDA_MIN)) {
             std::printf("!!! Landa must be >= 0.5 (the weight has no maximum to search below)\n");
+        } else if (Landa > LANDA_MAX) {
+            std::printf("!!! Landa must be <= %g (the weight is too narrow for the integrals beyond)\n", LANDA_MAX);
         } else if (!weight_sound_at(0)) {
             std::printf("!!! Landa is too large: the weight underflows already at H=0\n");
         } else {
@@ -84,8 +86,12 @@ static void read_loss()
         factor = read_number("the % of losses");
         if (factor < 1) {
             std::printf("!!! The loss must be >= 1 %%\n");
-        } else if (factor >= LOSS_MAX) {
-            std::printf("!!! The loss must be < 200 %% (the grid could never reach it)\n");
+        } else if (factor > LOSS_MAX) {
+            std::printf("!!! The loss must be <= %g %% (the tables cannot be built beyond)\n", LOSS_MAX);
+        } else if (factor > LOSS_MAX_COARSE && H_max > FIRST_BOUNDARY) {
+            std::printf("!!! The loss must be <= %g %% when H_max > %g (beyond, some histograms accept less than "
+                        "one draw in a hundred)\n",
+                        LOSS_MAX_COARSE, FIRST_BOUNDARY);
         } else if (!step_prints_exactly(factor)) {
             std::printf("!!! The loss must have at most 3 decimals (the field step 0.004 x loss is written with 6)\n");
         } else {
@@ -119,7 +125,7 @@ void in_out()
     double p = factor;
     Hn[0] = H0;
     D_Hn[0] = 0;
-    Hn[1] = 100;
+    Hn[1] = FIRST_BOUNDARY;
     D_Hn[1] = 0.004 * p;
     N_DH = 1;
     while (H_max > Hn[N_DH]) {

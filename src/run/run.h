@@ -20,8 +20,15 @@ constexpr int ND_MAX = 600;
 // bin's area), and that product must stay a normal double, with margin for
 // the last grid value (above H_max) and the last histogram (0.4 beyond it).
 constexpr double WEIGHT_FLOOR = 1e-140;
-// Largest loss percentage + 1 that the grid search could never reach (2x).
-constexpr double LOSS_MAX = 200.0;
+// Largest loss percentage: from 80 % on, phase 2 cannot build a majorant
+// for some Landa already at H = 0 (the right tail stays below the weight).
+constexpr double LOSS_MAX = 75.0;
+// Largest loss percentage when H_max lies beyond the first mapping interval:
+// its coarse steps (0.5 p and more) make histograms serve so wide a field
+// range that, above 30 %, some accept one proposal in thousands or fewer.
+constexpr double LOSS_MAX_COARSE = 30.0;
+// End of the first mapping interval, whose step is 0.004 p.
+constexpr double FIRST_BOUNDARY = 100.0;
 // Narrowest admitted field range: the six decimals of the table file tell
 // its ends apart, and the walk over the field axis makes an entry.
 constexpr double RANGE_MIN = 1e-6;
@@ -30,6 +37,9 @@ constexpr double RANGE_MIN = 1e-6;
 constexpr double STEP_PRINT_TOL = 1e-12;
 // Smallest admitted Landa: below it the weight has no modes to search.
 constexpr double LANDA_MIN = 0.5;
+// Largest admitted Landa: beyond it the weight is so narrow that the
+// integrals of the field grid search find nothing left of the mode.
+constexpr double LANDA_MAX = 10000.0;
 
 extern double H0, H_max, factor;
 extern int N_DH;

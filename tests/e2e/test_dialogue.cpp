@@ -69,9 +69,12 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
         {"0.5\n0\n256\n255\nq\n", "!!! H_max must be <= 255.", "for the % of losses"},
         // Beyond it the first samples of phase 2's integral all underflow.
         {"1000\n0\n2389\n2388\nq\n", "!!! H_max must be <= 2388.", "for the % of losses"},
-        {"1e5\n2\nq\n", "!!! Landa is too large: the weight underflows already at H=0\ngive Landa", "for H0"},
-        {"1\n0\n5\n200\n10\nq\n", "!!! The loss must be < 200 % (the grid could never reach it)\ngive the %",
+        // Beyond these losses phase 2 stops or builds histograms that hardly accept.
+        {"1\n0\n5\n76\n75\nq\n", "!!! The loss must be <= 75 % (the tables cannot be built beyond)\ngive the %",
          "as the answer"},
+        {"1\n0\n100.5\n31\n30\nq\n", "!!! The loss must be <= 30 % when H_max > 100 (beyond, some histograms", "as the answer"},
+        {"10001\n10000\n0\nq\n", "!!! Landa must be <= 10000 (the weight is too narrow for the integrals beyond)\ngive Landa",
+         "for H_max"},
         {"1\n4.9\n5\n0.99\n1\nq\n", "!!! The loss must be >= 1 %\ngive the %", "as the answer"},
         // A step the lines would print rounded (0.00493824 as 0.004938).
         {"1\n4.9\n5\n1.23456\n1.235\nq\n",

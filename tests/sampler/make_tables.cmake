@@ -17,5 +17,7 @@ make_table(h5 "1\n0\n5\n10\n1\n")
 make_table(h200 "1\n0\n200\n10\n1\n")
 # H_max off the coarse step: the last histogram serves 195 to 199.
 make_table(h199 "1\n0\n199\n10\n1\n")
+# Both grid values quantised to 305: the last histogram serves 307.9 to 307.985.
+make_table(h307 "1\n307.9\n307.985\n10\n1\n")
 # Few short blocks: the base of the loader's fuzz test.
 make_table(small "1\n0\n1\n50\n1\n")
