@@ -4,15 +4,17 @@
 #include "density/density.h"
 #include "numeric/numeric.h"
 #include "run/run.h"
+#include "tables/tables.h"
 
-// Left end of the integrals; it does not move with the field.
-constexpr double LEFT_END = -3.0;
 // Absolute tolerance of the bisection on the loss ratio.
 constexpr double RATIO_TOL = 0.01;
 // Midpoints of the bisection (the count test is "> 1000").
 constexpr int GRID_BISECTION_MAX = 1000;
 // Below this field value the outward step is H 1.3 + 0.1, from it on H 1.1.
 constexpr double STEP_SWITCH = 50.0;
+constexpr double STEP_GROWTH_LOW = 1.3;
+constexpr double STEP_OFFSET_LOW = 0.1;
+constexpr double STEP_GROWTH_HIGH = 1.1;
 
 // The integral left of the mode is taken in six pieces closing in on X_max,
 // where the weight is largest: [-3, X_max - 0.1], [X_max - 0.1, X_max - 0.01],
@@ -23,7 +25,7 @@ constexpr double PIECE_GAP[N_PIECES + 1] = {0, 0.1, 0.01, 0.001, 0.0001, 0.00001
 // Integral of g1 over piece i (1..N_PIECES).
 static double piece(int i)
 {
-    double from = (i == 1) ? LEFT_END : X_max - PIECE_GAP[i - 1];
+    double from = (i == 1) ? X_LEFT : X_max - PIECE_GAP[i - 1];
     double to = (i == N_PIECES) ? X_max : X_max - PIECE_GAP[i];
     return qromb(g1, from, to);
 }
@@ -58,9 +60,9 @@ void find_H_all()
         double r;
         do {
             if (H < STEP_SWITCH) {
-                H = H * 1.3 + 0.1;
+                H = H * STEP_GROWTH_LOW + STEP_OFFSET_LOW;
             } else {
-                H = H * 1.1;
+                H = H * STEP_GROWTH_HIGH;
             }
             r = loss_ratio(u);
         } while (r < factor);

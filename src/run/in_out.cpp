@@ -74,7 +74,7 @@ static void read_h_max(double limit)
 static bool step_prints_exactly(double p)
 {
     char text[64];
-    double step = 0.004 * p;
+    double step = FIRST_STEP_PER_LOSS * p;
     std::snprintf(text, sizeof text, "%f", step);
     return std::fabs(std::strtod(text, nullptr) - step) <= STEP_PRINT_TOL * step;
 }
@@ -126,12 +126,12 @@ void in_out()
     Hn[0] = H0;
     D_Hn[0] = 0;
     Hn[1] = FIRST_BOUNDARY;
-    D_Hn[1] = 0.004 * p;
+    D_Hn[1] = FIRST_STEP_PER_LOSS * p;
     N_DH = 1;
     while (H_max > Hn[N_DH]) {
         N_DH = N_DH + 1;
-        Hn[N_DH] = std::pow(10, N_DH - 2) * 1000;
-        D_Hn[N_DH] = std::pow(10, N_DH - 2) * p * 0.5;
+        Hn[N_DH] = std::pow(10, N_DH - 2) * SECOND_BOUNDARY;
+        D_Hn[N_DH] = std::pow(10, N_DH - 2) * p * COARSE_STEP_PER_LOSS;
     }
     factor = p / 100;
 

@@ -106,17 +106,17 @@ static int walk_index_table(const int cst[], int index[][2])
 {
     int entries = 0;
     int k_prev = 0;  // interval of the previous walk position
-    H = H0 + WALK_EPS;
-    while (H_max > H) {
+    double h = H0 + WALK_EPS;  // the walk position
+    while (H_max > h) {
         int k = 1;
-        while (k <= N_DH && !(Hn[k - 1] <= H && H < Hn[k])) k++;
+        while (k <= N_DH && !(Hn[k - 1] <= h && h < Hn[k])) k++;
         if (k > N_DH) nrerror("!!! the field value lies in no mapping interval");
-        int j = static_cast<int>((H + WALK_EPS) / D_Hn[k]) + cst[k];
+        int j = static_cast<int>((h + WALK_EPS) / D_Hn[k]) + cst[k];
         if (entries > 0) fill_skipped(index, entries, j - 1, cst, k_prev);
-        append_entry(index, entries, j, first_grid_value_above(H) - 1);
+        append_entry(index, entries, j, first_grid_value_above(h) - 1);
         k_prev = k;
-        H = H + D_Hn[k];
-        if (H > Hn[k]) H = Hn[k];
+        h = h + D_Hn[k];
+        if (h > Hn[k]) h = Hn[k];
     }
     // The index of the field values just below H_max.
     if (entries > 0)

@@ -1,12 +1,12 @@
 #include "run/run.h"
 
-int points_per_histogram(double factor, bool *capped)
+int points_per_histogram(double f, bool *capped)
 {
     double v;
-    if (factor > 1.07) {
-        v = 3 / (factor - 1.02) + 1;
+    if (f > 1.07) {
+        v = 3 / (f - 1.02) + 1;
     } else {
-        v = 5 / (factor - 1.002);
+        v = 5 / (f - 1.002);
     }
     // Truncation toward zero, done on the double so that no out-of-range
     // value is ever converted to int.

@@ -27,8 +27,14 @@ constexpr double LOSS_MAX = 75.0;
 // its coarse steps (0.5 p and more) make histograms serve so wide a field
 // range that, above 30 %, some accept one proposal in thousands or fewer.
 constexpr double LOSS_MAX_COARSE = 30.0;
-// End of the first mapping interval, whose step is 0.004 p.
+// The mapping intervals for a loss of p %: [H0, FIRST_BOUNDARY) with the
+// step FIRST_STEP_PER_LOSS p, then [FIRST_BOUNDARY, SECOND_BOUNDARY) with the
+// step COARSE_STEP_PER_LOSS p, each further interval ten times longer with a
+// ten times longer step.
 constexpr double FIRST_BOUNDARY = 100.0;
+constexpr double FIRST_STEP_PER_LOSS = 0.004;
+constexpr double SECOND_BOUNDARY = 1000.0;
+constexpr double COARSE_STEP_PER_LOSS = 0.5;
 // Narrowest admitted field range: the six decimals of the table file tell
 // its ends apart, and the walk over the field axis makes an entry.
 constexpr double RANGE_MIN = 1e-6;
@@ -70,9 +76,9 @@ double loss_ratio(double u);
 // field-index table).  A file that cannot be written stops through nrerror.
 void write_planning_files();
 
-// Points per histogram for the loss factor, 1 to ND_MAX.  When capped is not
+// Points per histogram for the loss factor f, 1 to ND_MAX.  When capped is not
 // null it receives whether the rule had to be capped at ND_MAX.
-int points_per_histogram(double factor, bool *capped);
+int points_per_histogram(double f, bool *capped);
 
 // Largest H_max for the current Landa at which the weight at its right mode
 // stays at or above WEIGHT_FLOOR.
