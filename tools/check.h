@@ -103,7 +103,10 @@ MapReport check_field_map(const o1phi4::Table &t, double landa, long grid_points
 // ---------------------------------------------------------------- exact law
 
 // The distribution exp(h*(x - X_max) - x*x - landa*(x*x - 1)^2) normalised by
-// GSL adaptive quadrature, independently of the table.
+// GSL adaptive quadrature, independently of the table.  Throws
+// std::runtime_error naming h, X_max and Landa when the weight has no finite
+// positive integral (non-finite arguments, a shift h*X_max so large that the
+// weight underflows everywhere).
 class ExactLaw {
 public:
     ExactLaw(double h, double X_max, double landa);
@@ -115,14 +118,18 @@ public:
     double density(double x) const;  // normalised
 
 private:
-    double scaled(double x) const;   // weight / exp(e_max_)
+    double scaled(double x) const;   // weight without its shift, divided by its top
     double integral(double a, double b) const;  // of scaled over [a, b]
-    double h_, X_max_, landa_;
-    double e_max_;                   // largest exponent
+    double h_, landa_;
+    double e_top_;                   // largest exponent without the shift
     double lo_, hi_;                 // range beyond which the weight is nil
     std::vector<double> node_, cum_; // grid over [lo_, hi_] and scaled integrals up to each node
+    double log_scale_;               // log of the integral of scaled
     double log_z_;
 };
+// The same log of the integral without the cumulative grid (a few
+// quadratures); throws as ExactLaw does.
+double log_weight_integral(double h, double X_max, double landa);
 
 // ---------------------------------------------------------------- sampling
 
