@@ -219,7 +219,8 @@ TEST(Validator, BadInputFailsFastNamingFileAndLine)
         {"majorant 20 times too high",
          edited("high.res", "small",
                 [](auto &l) {
-                    const o1phi4::Block &b = o1phi4::load_table(table_path("small")).blocks[1];
+                    const o1phi4::Table sound = o1phi4::load_table(table_path("small"));
+                    const o1phi4::Block &b = sound.blocks[1];
                     char buf[200];
                     std::snprintf(buf, sizeof buf, "1 0.200000 14 20.795625 %.16e %.16e", b.X_max, 20 * b.a);
                     l[48] = buf;
