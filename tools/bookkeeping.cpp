@@ -1,5 +1,6 @@
 // Bookkeeping of the table file: header counts, the two snippets, and per
-// block the flags, the order of the positions and the areas of the tails.
+// block the flags, the order of the positions, the areas of the tails and
+// X_max as the mode of the weight.
 #include <cmath>
 #include <cstdio>
 
@@ -7,16 +8,10 @@
 
 namespace o1check {
 
-namespace {
-
-std::string at(const o1phi4::Table &t, long line, const char *text)
+std::string at_line(const o1phi4::Table &t, long line, const std::string &text)
 {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%s:%ld: ", t.file.c_str(), line);
-    return std::string(buf) + text;
+    return o1phi4::printable(t.file) + ":" + std::to_string(line) + ": " + text;
 }
-
-}  // namespace
 
 Bookkeeping check_bookkeeping(const o1phi4::Table &t)
 {
@@ -54,24 +49,24 @@ Bookkeeping check_bookkeeping(const o1phi4::Table &t)
         ++r.blocks;
         if (m > 0 && b.H < t.blocks[m - 1].H) {
             std::snprintf(buf, sizeof buf, "histogram %zu has H = %.6f below that of histogram %zu (%.6f)", m, b.H, m - 1, t.blocks[m - 1].H);
-            r.notes.push_back(at(t, l0, buf));
+            r.notes.push_back(at_line(t, l0, buf));
         }
-        if (!(b.a > 0)) r.problems.push_back(at(t, l0, "the area a is not positive"));
-        if (!(b.C1L > 0)) r.problems.push_back(at(t, l0 + 1, "the left tail's slope C1L is not positive"));
-        if (!(b.C1R < 0)) r.problems.push_back(at(t, l0 + 1, "the right tail's slope C1R is not negative"));
+        if (!(b.a > 0)) r.problems.push_back(at_line(t, l0, "the area a is not positive"));
+        if (!(b.C1L > 0)) r.problems.push_back(at_line(t, l0 + 1, "the left tail's slope C1L is not positive"));
+        if (!(b.C1R < 0)) r.problems.push_back(at_line(t, l0 + 1, "the right tail's slope C1R is not negative"));
         for (int k = 0; k < nd; ++k) {
             const int want = k == 0 ? 1 : (k == nd - 1 ? 2 : 0);
             if (b.flag[static_cast<std::size_t>(k)] != want) {
                 std::snprintf(buf, sizeof buf, "flag %d where %d is due", b.flag[static_cast<std::size_t>(k)], want);
-                r.problems.push_back(at(t, l0 + 2 + k, buf));
+                r.problems.push_back(at_line(t, l0 + 2 + k, buf));
             }
         }
-        if (b.p[0] != b.p[1]) r.problems.push_back(at(t, l0 + 3, "line 1 of the positions does not repeat line 0"));
+        if (b.p[0] != b.p[1]) r.problems.push_back(at_line(t, l0 + 3, "line 1 of the positions does not repeat line 0"));
         for (int k = 1; k + 1 < nd; ++k)
             if (!(b.p[static_cast<std::size_t>(k)] < b.p[static_cast<std::size_t>(k) + 1])) {
                 std::snprintf(buf, sizeof buf, "position %.17g does not lie right of the one before (%.17g)",
                               b.p[static_cast<std::size_t>(k) + 1], b.p[static_cast<std::size_t>(k)]);
-                r.problems.push_back(at(t, l0 + 3 + k, buf));
+                r.problems.push_back(at_line(t, l0 + 3 + k, buf));
             }
         // Every step holds a by construction (height = a/width); the tails
         // hold exp(C1L*p0 + C2L)/C1L and -exp(C1R*X0 + C2R)/C1R.
@@ -88,9 +83,32 @@ Bookkeeping check_bookkeeping(const o1phi4::Table &t)
                 if (!(e <= AREA_TOL)) {
                     std::snprintf(buf, sizeof buf, "the %s tail holds %.10g, not the area a = %.10g (relative %.2e)",
                                   side == 0 ? "left" : "right", side == 0 ? left : right, b.a, e);
-                    r.problems.push_back(at(t, l0 + 1, buf));
+                    r.problems.push_back(at_line(t, l0 + 1, buf));
                 }
             }
+        }
+    }
+    return r;
+}
+
+ModeReport check_modes(const o1phi4::Table &t, double landa)
+{
+    ModeReport r;
+    char buf[256];
+    for (const o1phi4::Block &b : t.blocks) {
+        ++r.blocks;
+        // Slope of the exponent H*x - x*x - Landa*(x*x - 1)^2 at X_max.
+        const double x = b.X_max;
+        const double s = std::fabs(b.H - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x) / std::fmax(1.0, std::fabs(b.H));
+        if (!(s <= r.worst_slope)) {
+            r.worst_slope = s;
+            r.worst_block = b.j;
+        }
+        if (!(s <= MODE_SLOPE_TOL)) {
+            std::snprintf(buf, sizeof buf,
+                          "X_max = %.10g is not a mode of the weight at H = %.6f for Landa = %.10g (slope %.3g)",
+                          x, b.H, landa, s * std::fmax(1.0, std::fabs(b.H)));
+            r.problems.push_back(at_line(t, b.first_line, buf));
         }
     }
     return r;

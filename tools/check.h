@@ -20,6 +20,9 @@ constexpr double AREA_TOL = 1e-9;
 // exponent is far below it).
 constexpr double RATIO_TOL = 1e-12;
 
+// "file:line: text", the form of every problem listed.
+std::string at_line(const o1phi4::Table &t, long line, const std::string &text);
+
 // ---------------------------------------------------------------- bookkeeping
 
 struct Bookkeeping {
@@ -33,6 +36,22 @@ struct Bookkeeping {
 // tail slopes of the right sign, tail areas equal to a, and the header
 // counts and both snippets agreeing with each other.
 Bookkeeping check_bookkeeping(const o1phi4::Table &t);
+
+// Largest slope of the exponent at a block's X_max, relative to max(1, |H|),
+// for X_max to count as a mode of the weight at H: the generator stops its
+// mode search at a slope of 1e-8.  A wrong Landa moves the modes by far more.
+constexpr double MODE_SLOPE_TOL = 1e-6;
+
+struct ModeReport {
+    long blocks = 0;
+    double worst_slope = 0;             // largest |slope|/max(1, |H|)
+    int worst_block = -1;
+    std::vector<std::string> problems;  // each with its file line
+};
+// X_max of every block must be a stationary point of the exponent at its H
+// for this Landa (the generator writes the right mode there): a table made
+// with another Landa fails here, whatever its majorants.
+ModeReport check_modes(const o1phi4::Table &t, double landa);
 
 // ---------------------------------------------------------------- majorant
 
@@ -56,20 +75,53 @@ struct MajorantReport {
     long failed_histograms = 0;
     Violation worst{-1, 0, 0, -1, 0};     // smallest ratio over everything
     std::vector<Violation> violations;    // the worst point of each failing histogram (up to max_listed)
-    std::vector<int> reversed;            // histograms with H_upper(m) < H_m
+    std::vector<int> unused;              // histograms that no index-table entry names
 };
-// For every histogram m and field values over [H_m, H_upper(m)], the ratio
-// majorant/weight on a dense set of x over the steps and far into both tails,
-// plus the points where the ratio can have a local minimum (the stationary
-// points of the weight on the steps, of log majorant - log weight on the
-// tails).
-// A histogram whose next field value lies below its own (the grid is not
-// monotone after quantisation) serves the empty range [H_m, H_upper(m)]; it is
-// checked at H_m alone and listed in reversed.
+// For every histogram m that serves field values, at field values over the
+// range it serves ([served_lo, served_hi]: both ends, evenly spaced and random
+// ones between), the ratio majorant/weight on a dense set of x over the steps
+// and far into both tails, plus the points where the ratio can have a local
+// minimum (the stationary points of the weight on the steps, of log majorant
+// - log weight on the tails).  The log weight is linear in h at fixed x, so
+// the ends of the range decide; the values between guard the scan itself.
+// A histogram no field value reaches (quantisation put its grid value on or
+// below its predecessor's) is listed in unused and not judged.
 MajorantReport check_majorant(const o1phi4::Table &t, double landa, const MajorantOptions &o);
 // The smallest ratio majorant/weight of histogram m at field value h, with
 // where it occurs (w.m = m, w.h = h).
 Violation smallest_ratio(const o1phi4::Table &t, int m, double landa, double h, const MajorantOptions &o);
+
+// ---------------------------------------------------------------- acceptance
+
+// The predicted acceptance integral of the weight / (Nd_poi*a) of a sound
+// table is at least this share of 1/(1 + loss/100), the acceptance the
+// header's loss in per cent claims: an order of magnitude below the claim
+// is a broken table (the lowest share of the generator's tables at Landa 1,
+// H up to 200: 0.41 at 16 % loss, 0.16 at 40 %, 0.06 at 50 %, 2e-5 at 100 %),
+constexpr double ACCEPTANCE_SHARE = 0.1;
+// and never below this floor, under which sampling takes over 100 trials a
+// draw and is not attempted.
+constexpr double ACCEPTANCE_MIN = 0.01;
+// A predicted acceptance above 1 + this means a majorant of less area than
+// the weight (the quadrature is good to 1e-12).
+constexpr double ACCEPTANCE_EXCESS_TOL = 1e-9;
+
+// The lowest acceptance a sound table t may have at a field value it serves.
+double acceptance_floor(const o1phi4::Table &t);
+
+struct AcceptanceReport {
+    long histograms = 0, field_values = 0;
+    double floor = 0;
+    Violation lowest{-1, 0, 0, -1, INFINITY};   // smallest predicted acceptance (in ratio)
+    Violation highest{-1, 0, 0, -1, -INFINITY}; // largest
+    long failed = 0;
+    std::vector<std::string> problems;          // each with the block's file line
+};
+// The predicted acceptance of every histogram that serves field values, at
+// both ends and the middle of the range it serves: it must lie between
+// acceptance_floor(t) and 1.  Cheap (a few quadratures per histogram), so
+// that a table sampling would take hours on fails at once.
+AcceptanceReport check_acceptance(const o1phi4::Table &t, double landa);
 
 // ---------------------------------------------------------------- field map
 
@@ -103,7 +155,10 @@ MapReport check_field_map(const o1phi4::Table &t, double landa, long grid_points
 // ---------------------------------------------------------------- exact law
 
 // The distribution exp(h*(x - X_max) - x*x - landa*(x*x - 1)^2) normalised by
-// GSL adaptive quadrature, independently of the table.
+// GSL adaptive quadrature, independently of the table.  Throws
+// std::runtime_error naming h, X_max and Landa when the weight has no finite
+// positive integral (non-finite arguments, a shift h*X_max so large that the
+// weight underflows everywhere).
 class ExactLaw {
 public:
     ExactLaw(double h, double X_max, double landa);
@@ -115,14 +170,18 @@ public:
     double density(double x) const;  // normalised
 
 private:
-    double scaled(double x) const;   // weight / exp(e_max_)
+    double scaled(double x) const;   // weight without its shift, divided by its top
     double integral(double a, double b) const;  // of scaled over [a, b]
-    double h_, X_max_, landa_;
-    double e_max_;                   // largest exponent
+    double h_, landa_;
+    double e_top_;                   // largest exponent without the shift
     double lo_, hi_;                 // range beyond which the weight is nil
     std::vector<double> node_, cum_; // grid over [lo_, hi_] and scaled integrals up to each node
+    double log_scale_;               // log of the integral of scaled
     double log_z_;
 };
+// The same log of the integral without the cumulative grid (a few
+// quadratures); throws as ExactLaw does.
+double log_weight_integral(double h, double X_max, double landa);
 
 // ---------------------------------------------------------------- sampling
 

@@ -13,7 +13,8 @@ namespace {
 
 // Field values drawn at random besides the grid and the cell boundaries.
 constexpr long RANDOM_POINTS = 10000;
-// Cells of the map whose boundaries are all visited; beyond this only the grid.
+// Cells of the map whose boundaries are visited, over all intervals; an
+// interval that would pass this total gets only the grid.
 constexpr double CELL_LIMIT = 1e7;
 // Problems kept for the report.
 constexpr std::size_t EXAMPLES = 12;
@@ -77,10 +78,11 @@ MapReport check_field_map(const o1phi4::Table &t, double landa, long grid_points
     for (long i = 0; i < grid_points; ++i) mp.visit(H0 + (H1 - H0) * static_cast<double>(i) / static_cast<double>(grid_points));
     // Both sides of every cell boundary k*step of every interval, and of the
     // interval bounds themselves.
-    double lower = H0;
+    double lower = H0, cells = 0;
     for (const o1phi4::FieldInterval &f : t.c_map) {
         const double a = std::max(lower, H0), b = std::min(f.upper, H1);
-        if (a < b && (b - a) / f.step < CELL_LIMIT) {
+        if (a < b && cells + (b - a) / f.step < CELL_LIMIT) {
+            cells += (b - a) / f.step;
             for (double k = std::ceil(a / f.step); k * f.step <= b; k += 1) {
                 const double h = k * f.step;
                 mp.visit(h);

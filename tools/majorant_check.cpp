@@ -1,5 +1,5 @@
 // The majorant against the weight, in logarithms: for each histogram and
-// field values over its range, log majorant - log weight over the steps and
+// field values over the range it serves, log majorant - log weight over the steps and
 // far into both tails must not fall below zero.
 #include <algorithm>
 #include <cmath>
@@ -95,15 +95,14 @@ MajorantReport check_majorant(const o1phi4::Table &t, double landa, const Majora
     std::vector<double> hs;
     for (std::size_t m = 0; m < t.blocks.size(); ++m) {
         const o1phi4::Block &b = t.blocks[m];
-        const double lo = b.H, hi = t.H_upper(static_cast<int>(m));
-        hs.assign({lo});
-        if (hi < lo) {
-            r.reversed.push_back(static_cast<int>(m));
-        } else {
-            hs.push_back(hi);
-            for (int i = 1; i <= o.interior_h; ++i) hs.push_back(lo + (hi - lo) * i / (o.interior_h + 1));
-            for (int i = 0; i < o.random_h; ++i) hs.push_back(lo + (hi - lo) * o1phi4::detail::unit(g()));
+        if (!t.used(static_cast<int>(m))) {
+            r.unused.push_back(static_cast<int>(m));
+            continue;
         }
+        const double lo = t.served_lo[m], hi = t.served_hi[m];
+        hs.assign({lo, hi});
+        for (int i = 1; i <= o.interior_h; ++i) hs.push_back(lo + (hi - lo) * i / (o.interior_h + 1));
+        for (int i = 0; i < o.random_h; ++i) hs.push_back(lo + (hi - lo) * o1phi4::detail::unit(g()));
 
         ++r.histograms;
         Violation worst{static_cast<int>(m), 0, 0, -1, INFINITY};

@@ -2,10 +2,13 @@
 // weight exp(h*(x - X_max) - x*x - Landa*(x*x - 1)^2) and prints a summary.
 // Exit status 0 when every check passes, 1 when one fails or the table
 // cannot be loaded, 2 on a usage error.
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,20 +22,28 @@ constexpr double DEFAULT_ALPHA = 1e-4;
 constexpr long DEFAULT_MAP_POINTS = 200000;
 // Default field values of the sampling test, as fractions of [H0, H_max).
 constexpr double DEFAULT_FRACTIONS[] = {0.0, 0.2, 0.45, 0.7, 0.95};
+// Upper bounds of the count options: beyond any useful run, low enough that
+// no count overflows and that each costs at most some thousand times its
+// default.
+constexpr long MAX_SAMPLES = 1000000000;    // -n
+constexpr long MAX_BINS = 100000;           // -k
+constexpr long MAX_POINTS_PER_STEP = 1000;  // -p
+constexpr long MAX_FIELD_VALUES = 100;      // -f, -r
+constexpr long MAX_MAP_POINTS = 1000000000; // -m
 
 void usage()
 {
     std::fprintf(stderr,
                  "usage: o1_phi4_check TABLE LANDA [options]\n"
-                 "  -n N      samples per field value (default %ld)\n"
+                 "  -n N      samples per field value (1 to 1e9, default %ld)\n"
                  "  -H h      field value for the sampling test (repeatable; default 5 spread over [H0, H_max))\n"
-                 "  -k K      equiprobable bins of the chi-square test (default %d)\n"
+                 "  -k K      equiprobable bins of the chi-square test (2 to 100000, default %d)\n"
                  "  -a ALPHA  level of the chi-square and acceptance tests (default %g)\n"
                  "  -s SEED   seed of the draws and of the random field values (default 1)\n"
-                 "  -p P      x points per step in the majorant check (default 32)\n"
-                 "  -f F      evenly spaced field values inside each histogram's range (default 5)\n"
-                 "  -r R      random field values inside each histogram's range (default 3)\n"
-                 "  -m M      grid points of the field-index map check (default %ld)\n"
+                 "  -p P      x points per step in the majorant check (2 to 1000, default 32)\n"
+                 "  -f F      evenly spaced field values inside each histogram's range (0 to 100, default 5)\n"
+                 "  -r R      random field values inside each histogram's range (0 to 100, default 3)\n"
+                 "  -m M      grid points of the field-index map check (0 to 1e9, default %ld)\n"
                  "  -v        list every problem found\n",
                  DEFAULT_SAMPLES, DEFAULT_BINS, DEFAULT_ALPHA, DEFAULT_MAP_POINTS);
 }
@@ -44,11 +55,12 @@ bool number(const char *s, double &v)
     return end != s && *end == '\0' && std::isfinite(v);
 }
 
-bool count(const char *s, long lo, long &v)
+bool count(const char *s, long lo, long hi, long &v)
 {
     char *end;
+    errno = 0;
     v = std::strtol(s, &end, 10);
-    return end != s && *end == '\0' && v >= lo;
+    return end != s && *end == '\0' && errno != ERANGE && v >= lo && v <= hi;
 }
 
 const char *verdict(bool ok) { return ok ? "ok" : "FAIL"; }
@@ -57,6 +69,8 @@ const char *verdict(bool ok) { return ok ? "ok" : "FAIL"; }
 
 int main(int argc, char **argv)
 {
+    // Each line as it is done, also into a pipe or a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 3) {
         usage();
         return 2;
@@ -64,7 +78,7 @@ int main(int argc, char **argv)
     const char *path = argv[1];
     double landa;
     if (!number(argv[2], landa) || landa < 0) {
-        std::fprintf(stderr, "o1_phi4_check: LANDA must be a number >= 0, got \"%s\"\n", argv[2]);
+        std::fprintf(stderr, "o1_phi4_check: LANDA must be a number >= 0, got \"%s\"\n", o1phi4::printable(argv[2]).c_str());
         return 2;
     }
     long n = DEFAULT_SAMPLES, bins = DEFAULT_BINS, map_points = DEFAULT_MAP_POINTS, v;
@@ -86,18 +100,18 @@ int main(int argc, char **argv)
         const char *val = argv[++i];
         double d;
         bool ok = true;
-        if (o == "-n") ok = count(val, 1, n);
-        else if (o == "-k") ok = count(val, 2, bins);
-        else if (o == "-m") ok = count(val, 0, map_points);
-        else if (o == "-s") ok = count(val, 0, v), seed = static_cast<std::uint64_t>(v);
-        else if (o == "-p") ok = count(val, 2, v), mo.points_per_step = static_cast<int>(v);
-        else if (o == "-f") ok = count(val, 0, v), mo.interior_h = static_cast<int>(v);
-        else if (o == "-r") ok = count(val, 0, v), mo.random_h = static_cast<int>(v);
+        if (o == "-n") ok = count(val, 1, MAX_SAMPLES, n);
+        else if (o == "-k") ok = count(val, 2, MAX_BINS, bins);
+        else if (o == "-m") ok = count(val, 0, MAX_MAP_POINTS, map_points);
+        else if (o == "-s") ok = count(val, 0, LONG_MAX, v), seed = static_cast<std::uint64_t>(v);
+        else if (o == "-p") ok = count(val, 2, MAX_POINTS_PER_STEP, v), mo.points_per_step = static_cast<int>(v);
+        else if (o == "-f") ok = count(val, 0, MAX_FIELD_VALUES, v), mo.interior_h = static_cast<int>(v);
+        else if (o == "-r") ok = count(val, 0, MAX_FIELD_VALUES, v), mo.random_h = static_cast<int>(v);
         else if (o == "-a") ok = number(val, alpha) && alpha > 0 && alpha < 1;
         else if (o == "-H") ok = number(val, d), fields.push_back(d);
         else ok = false;
         if (!ok) {
-            std::fprintf(stderr, "o1_phi4_check: bad option %s %s\n", o.c_str(), val);
+            std::fprintf(stderr, "o1_phi4_check: bad option %s %s\n", o1phi4::printable(o).c_str(), o1phi4::printable(val).c_str());
             usage();
             return 2;
         }
@@ -111,10 +125,13 @@ int main(int argc, char **argv)
     } catch (const o1phi4::TableError &e) {
         std::printf("load: FAIL: %s\nRESULT: FAIL\n", e.what());
         return 1;
+    } catch (const std::bad_alloc &) {
+        std::printf("load: FAIL: %s: out of memory\nRESULT: FAIL\n", o1phi4::printable(path).c_str());
+        return 1;
     }
     bool pass = true;
-    std::printf("table %s, Landa=%g: Nd_poi=%d, %d histograms, %zu index entries, H in [%f, %f), %zu map intervals\n\n", path,
-                landa, t.nd_poi, t.n_histogram + 1, t.index_j.size(), t.H0, t.H_max, t.c_map.size());
+    std::printf("table %s, Landa=%g: Nd_poi=%d, %d histograms, %zu index entries, H in [%f, %f), %zu map intervals\n\n",
+                o1phi4::printable(path).c_str(), landa, t.nd_poi, t.n_histogram + 1, t.index_j.size(), t.H0, t.H_max, t.c_map.size());
 
     // Bookkeeping.
     const o1check::Bookkeeping bk = o1check::check_bookkeeping(t);
@@ -125,6 +142,15 @@ int main(int argc, char **argv)
     std::printf("%-28s %-44s %s\n", "bookkeeping", line, verdict(bk.problems.empty()));
     pass = pass && bk.problems.empty();
 
+    // X_max as the mode: the witness of Landa in the file.
+    const o1check::ModeReport md = o1check::check_modes(t, landa);
+    std::snprintf(line, sizeof line, "%ld blocks, max |slope|/max(1,H) %.1e", md.blocks, md.worst_slope);
+    std::printf("%-28s %-44s %s\n", "X_max is the mode at H", line, verdict(md.problems.empty()));
+    if (!md.problems.empty())
+        std::printf("%-28s   %zu blocks whose X_max is no mode for this Landa: was the table made with another Landa?\n", "",
+                    md.problems.size());
+    pass = pass && md.problems.empty();
+
     // Majorant >= weight.
     const o1check::MajorantReport mr = o1check::check_majorant(t, landa, mo);
     std::snprintf(line, sizeof line, "%ld hist, %ld h, %.2e x; min ratio %.6f", mr.histograms, mr.field_values,
@@ -132,12 +158,23 @@ int main(int argc, char **argv)
     std::printf("%-28s %-44s %s\n", "majorant >= weight", line, verdict(mr.failed_points == 0));
     std::printf("%-28s   smallest ratio at histogram %d, h=%.10g, x=%.10g (piece %d)\n", "", mr.worst.m, mr.worst.h, mr.worst.x,
                 mr.worst.piece);
-    if (!mr.reversed.empty())
-        std::printf("%-28s   %zu histograms whose next field value lies below their own, checked at H_m only (first: %d)\n", "",
-                    mr.reversed.size(), mr.reversed.front());
+    if (!mr.unused.empty())
+        std::printf("%-28s   %zu histograms unused: no field index leads to them (first: %d)\n", "", mr.unused.size(),
+                    mr.unused.front());
     if (mr.failed_points > 0)
         std::printf("%-28s   %ld points below the weight in %ld histograms\n", "", mr.failed_points, mr.failed_histograms);
     pass = pass && mr.failed_points == 0;
+
+    // Predicted acceptance against the header's loss.
+    const o1check::AcceptanceReport ac = o1check::check_acceptance(t, landa);
+    std::snprintf(line, sizeof line, "%ld hist, %ld h: %.4f to %.4f, floor %.4f", ac.histograms, ac.field_values,
+                  ac.lowest.ratio, ac.highest.ratio, ac.floor);
+    std::printf("%-28s %-44s %s\n", "predicted acceptance", line, verdict(ac.failed == 0));
+    if (ac.lowest.m >= 0)
+        std::printf("%-28s   lowest at histogram %d, h=%.10g; the header's loss of %g%% claims %.4f\n", "", ac.lowest.m,
+                    ac.lowest.h, t.loss_header, 1 / (1 + std::fmax(t.loss_header, 0.0) / 100));
+    if (ac.failed > 0) std::printf("%-28s   %ld histograms outside [floor, 1]\n", "", ac.failed);
+    pass = pass && ac.failed == 0;
 
     // Field-index map.
     const o1check::MapReport fm = o1check::check_field_map(t, landa, map_points, seed);
@@ -179,12 +216,18 @@ int main(int argc, char **argv)
     }
 
     // Details of what failed.
-    if (!bk.problems.empty() || !bk.notes.empty() || !mr.violations.empty() || !fm.examples.empty()) std::printf("\n");
+    if (!bk.problems.empty() || !bk.notes.empty() || !md.problems.empty() || !mr.violations.empty() || !ac.problems.empty() ||
+        !fm.examples.empty())
+        std::printf("\n");
     const std::size_t listed = verbose ? static_cast<std::size_t>(-1) : 10;
     for (std::size_t i = 0; i < bk.problems.size() && i < listed; ++i) std::printf("bookkeeping: %s\n", bk.problems[i].c_str());
     for (std::size_t i = 0; i < bk.notes.size() && i < listed; ++i) std::printf("note: %s\n", bk.notes[i].c_str());
-    for (const o1check::Violation &w : mr.violations)
-        std::printf("majorant: histogram %d, h=%.10g: ratio %.6f at x=%.10g (piece %d)\n", w.m, w.h, w.ratio, w.x, w.piece);
+    for (std::size_t i = 0; i < md.problems.size() && i < listed; ++i) std::printf("mode: %s\n", md.problems[i].c_str());
+    for (const o1check::Violation &w : mr.violations) {
+        std::snprintf(line, sizeof line, "histogram %d, h=%.10g: ratio %.6f at x=%.10g (piece %d)", w.m, w.h, w.ratio, w.x, w.piece);
+        std::printf("majorant: %s\n", o1check::at_line(t, t.blocks[static_cast<std::size_t>(w.m)].first_line, line).c_str());
+    }
+    for (std::size_t i = 0; i < ac.problems.size() && i < listed; ++i) std::printf("acceptance: %s\n", ac.problems[i].c_str());
     for (const o1check::MapProblem &p : fm.examples) {
         if (p.m < 0)
             std::printf("field map: h=%.17g has field index %ld, missing from the index table\n", p.h, p.index);

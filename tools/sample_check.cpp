@@ -2,6 +2,8 @@
 // equiprobable bins and the acceptance rate against its prediction.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 #include <gsl/gsl_cdf.h>
@@ -23,7 +25,24 @@ SampleReport check_samples(const o1phi4::Sampler &s, double h, long n, int bins,
         return r;
     }
     const o1phi4::Block &b = s.table().blocks[static_cast<std::size_t>(r.m)];
-    const ExactLaw law(h, b.X_max, s.landa());
+    std::unique_ptr<const ExactLaw> exact;
+    try {
+        exact = std::make_unique<const ExactLaw>(h, b.X_max, s.landa());
+    } catch (const std::runtime_error &e) {
+        r.error = e.what();
+        return r;
+    }
+    const ExactLaw &law = *exact;
+    // A table whose acceptance is far too low is not sampled: that could
+    // take hours, and the acceptance check has failed it already.
+    const double p = std::exp(law.log_integral() - std::log(s.nd_poi() * b.a));
+    r.acc_predicted = p;
+    if (!(p >= acceptance_floor(s.table()))) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "predicted acceptance %.3g is below the floor %.3g: not sampled", p, acceptance_floor(s.table()));
+        r.error = buf;
+        return r;
+    }
     std::vector<double> bound(static_cast<std::size_t>(bins) - 1);
     for (int k = 1; k < bins; ++k) bound[static_cast<std::size_t>(k) - 1] = law.quantile(static_cast<double>(k) / bins);
 
@@ -46,8 +65,6 @@ SampleReport check_samples(const o1phi4::Sampler &s, double h, long n, int bins,
 
     // Trials until n acceptances: p_hat = n/T has standard deviation about
     // p*sqrt((1 - p)/n).
-    const double p = std::exp(law.log_integral() - std::log(s.nd_poi() * b.a));
-    r.acc_predicted = p;
     r.acc_measured = static_cast<double>(n) / static_cast<double>(trials);
     const double sd = p * std::sqrt(std::max(1 - p, 1e-300) / static_cast<double>(n));
     r.acc_z = (r.acc_measured - p) / sd;

@@ -39,6 +39,10 @@ private:
     long line_;
 };
 
+// s with every byte outside printable ASCII written as \xNN, for messages
+// that quote a file's text or name (TableError applies it to both).
+std::string printable(const std::string &s);
+
 // A field value that the table does not serve.
 class FieldError : public std::domain_error {
 public:

@@ -4,10 +4,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "sampler/sampler.h"
 
@@ -19,6 +20,24 @@ namespace {
 constexpr double INDEX_LIMIT = 2147483647.0;
 // Pieces of a histogram: at least one step between the two tails.
 constexpr int ND_POI_MIN = 3;
+// Largest count a header may announce (Nd_poi, N_histogram, N_H_max, the
+// index table's length): over thirty times the generator's limits (600
+// points, 30001 histograms, 30000 entries), and small enough that no sum or
+// product of two counts overflows.
+constexpr long COUNT_LIMIT = 1000000;
+// Most lines of the C field-index map: ten times the 99 intervals the
+// generator can write (the served ranges cost lines times entries).
+constexpr std::size_t MAP_LINES_LIMIT = 1000;
+// Longest line of a table file: a line with two field values printed by %f
+// has at most some 650 characters; anything longer is not a table
+// (/dev/zero, a binary file) and is not read to its end.
+constexpr std::size_t LINE_LIMIT = 4096;
+// Largest file read: over twice the largest table the generator can write
+// (30001 blocks of 603 lines of about 25 characters).
+constexpr std::size_t FILE_LIMIT = std::size_t(1) << 30;
+// Text every table starts with; a file whose first line lacks it is not
+// read further.
+constexpr char HEADER_START[] = "-> O(1) with H0=";
 
 // Matching within one line: literal texts, blanks, numbers.
 struct Cursor {
@@ -140,6 +159,13 @@ public:
         if (!c.end()) bad(what);
         return v;
     }
+    // Refuses a count above COUNT_LIMIT announced on the given line.
+    void bounded(long line, const char *name, long v) const
+    {
+        if (v > COUNT_LIMIT)
+            fail(line, std::string(name) + " is " + std::to_string(v) + ", more than any table can hold (" +
+                           std::to_string(COUNT_LIMIT) + ")");
+    }
 
 private:
     std::string file_;
@@ -165,6 +191,9 @@ void read_header(Reader &r, Table &t)
     t.n_h_max = r.define("N_H_max");
     if (t.nd_poi < ND_POI_MIN) r.fail(nd_line, "Nd_poi must be at least 3 (two tails and a step), found " + std::to_string(t.nd_poi));
     if (t.n_histogram < 0) r.fail(nd_line + 1, "N_histogram must not be negative");
+    r.bounded(nd_line, "Nd_poi", t.nd_poi);
+    r.bounded(nd_line + 1, "N_histogram", t.n_histogram);
+    r.bounded(nd_line + 2, "N_H_max", t.n_h_max);
     r.fixed("-");
     r.fixed("--> b.");
     {
@@ -205,6 +234,8 @@ void read_c_map(Reader &r, Table &t)
         if (!(f.step > 0)) r.fail(r.line_no() - 1, "the field step must be positive");
         if (!t.c_map.empty() && !(f.upper > t.c_map.back().upper))
             r.fail(r.line_no() - 1, "the interval bounds must increase");
+        if (t.c_map.size() == MAP_LINES_LIMIT)
+            r.fail(r.line_no() - 1, "more than " + std::to_string(MAP_LINES_LIMIT) + " lines in the field-index map");
         t.c_map.push_back(f);
     }
 }
@@ -259,6 +290,7 @@ void read_index_table(Reader &r, Table &t)
     const long m_line = r.line_no();
     const long M = r.count("the number of index-table entries");
     if (M < 0) r.fail(m_line, "the number of index-table entries must not be negative");
+    r.bounded(m_line, "the number of index-table entries", M);
     if (static_cast<std::size_t>(M) > r.remaining())
         r.fail(m_line, "the index table announces " + std::to_string(M) + " entries, but only " +
                            std::to_string(r.remaining()) + " lines follow");
@@ -297,9 +329,11 @@ void read_index_table(Reader &r, Table &t)
 void read_blocks(Reader &r, Table &t)
 {
     const int nd = t.nd_poi;
-    const std::size_t need = (static_cast<std::size_t>(t.n_histogram) + 1) * (static_cast<std::size_t>(nd) + 3);
+    // Both counts are at most COUNT_LIMIT: no overflow in long.
+    const long blocks = static_cast<long>(t.n_histogram) + 1, lines = static_cast<long>(nd) + 3;
+    const std::size_t need = static_cast<std::size_t>(blocks * lines);
     if (need > r.remaining())
-        r.fail(r.line_no(), std::to_string(t.n_histogram + 1) + " blocks of " + std::to_string(nd + 3) + " lines need " +
+        r.fail(r.line_no(), std::to_string(blocks) + " blocks of " + std::to_string(lines) + " lines need " +
                                 std::to_string(need) + " lines, only " + std::to_string(r.remaining()) + " remain");
     t.blocks.resize(static_cast<std::size_t>(t.n_histogram) + 1);
     for (int m = 0; m <= t.n_histogram; ++m) {
@@ -381,8 +415,26 @@ void served_ranges(Table &t)
 
 }  // namespace
 
+std::string printable(const std::string &s)
+{
+    std::string r;
+    r.reserve(s.size());
+    for (const char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7f) {
+            r += ch;
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            r += buf;
+        }
+    }
+    return r;
+}
+
 TableError::TableError(const std::string &file, long line, const std::string &message)
-    : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + message), line_(line)
+    : std::runtime_error(printable(file) + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + printable(message)),
+      line_(line)
 {
 }
 
@@ -416,10 +468,32 @@ Table load_table(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw TableError(path, 0, "cannot open the file");
-    std::ostringstream ss;
-    ss << in.rdbuf();
+    // Read in chunks, watching the length of the current line and of the
+    // file, so that no file makes the reader run out of memory or time.
+    std::string text;
+    std::vector<char> chunk(std::size_t(1) << 16);
+    std::size_t line_start = 0;  // offset of the line being read
+    long lines = 0;              // complete lines so far
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const std::size_t got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) break;
+        std::size_t from = text.size();
+        text.append(chunk.data(), got);
+        for (const char *nl; (nl = static_cast<const char *>(std::memchr(text.data() + from, '\n', text.size() - from)));) {
+            from = static_cast<std::size_t>(nl - text.data()) + 1;
+            line_start = from;
+            // Not a table: the parser reports its first line.
+            if (++lines == 1 && text.compare(0, std::strlen(HEADER_START), HEADER_START) != 0)
+                return parse_table(text.substr(0, line_start), path);
+        }
+        if (text.size() - line_start > LINE_LIMIT)
+            throw TableError(path, lines + 1, "line longer than " + std::to_string(LINE_LIMIT) + " characters: not a table file");
+        if (text.size() > FILE_LIMIT)
+            throw TableError(path, lines + 1, "file longer than " + std::to_string(FILE_LIMIT) + " bytes: not a table file");
+    }
     if (in.bad()) throw TableError(path, 0, "cannot read the file");
-    return parse_table(ss.str(), path);
+    return parse_table(text, path);
 }
 
 bool field_index(const Table &t, double h, long &index)

@@ -16,8 +16,26 @@ endfunction()
 make_table(h5 "1\n0\n5\n10\n1\n")
 make_table(h200 "1\n0\n200\n10\n1\n")
 # H_max off the coarse step: the last histogram serves 195 to 199.
-make_table(h199 "1\n0\n199\n10\n1\n")
+make_table(h199 "1
+0
+199
+10
+1
+")
 # Both grid values quantised to 305: the last histogram serves 307.9 to 307.985.
-make_table(h307 "1\n307.9\n307.985\n10\n1\n")
+make_table(h307 "1
+307.9
+307.985
+10
+1
+")
+# Quantisation puts histogram 153 below its predecessor: no field value
+# reaches it, and its majorant does not bound the weight at its own H.
+make_table(h16 "1
+0
+200
+16
+1
+")
 # Few short blocks: the base of the loader's fuzz test.
 make_table(small "1\n0\n1\n50\n1\n")

@@ -48,7 +48,7 @@ std::string write_scratch(const std::string &name, const std::string &text)
 
 int run_check(const std::string &args, std::string &out)
 {
-    const std::string cmd = std::string(O1_PHI4_CHECK_EXE) + " " + args + " 2>&1";
+    const std::string cmd = "timeout " + std::to_string(CHECK_TIMEOUT_S) + " " + O1_PHI4_CHECK_EXE + " " + args + " 2>&1";
     FILE *p = popen(cmd.c_str(), "r");
     if (!p) return -1;
     char buf[4096];

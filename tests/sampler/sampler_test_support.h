@@ -14,5 +14,8 @@ std::vector<std::string> lines_of(const std::string &text);
 std::string join_lines(const std::vector<std::string> &lines);
 // Writes text to a new file in a scratch folder and returns its path.
 std::string write_scratch(const std::string &name, const std::string &text);
+// Seconds the validator may run in a test: every run of the tests ends in a
+// few seconds, also under the sanitizers; a hang shows as status 124.
+constexpr int CHECK_TIMEOUT_S = 120;
 // Runs the validator with arguments; returns its exit status, output in out.
 int run_check(const std::string &args, std::string &out);

@@ -1,9 +1,13 @@
 // Tables damaged on purpose, as a faulty generator could write them: the
 // majorant check finds the histogram and the piece, the chi-square test
-// rejects samples drawn from it, and the validator fails.
+// rejects samples drawn from it, and the validator fails.  Files no sound
+// table looks like make the validator fail at once naming file and line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <ostream>
 
 #include "check.h"
@@ -15,7 +19,9 @@ namespace {
 enum Damage {
     WIDER_STEP,   // an inner edge moved right: the step holding X_max widens and its height falls below the weight
     LOWER_TAIL,   // C2R lowered: the right tail falls 0.9 below the log weight at its anchor
+    WIDER_RANGE,  // the index entry of the next cell names the histogram too: it serves beyond what it was built for
 };
+const char *const DAMAGE_NAME[] = {"wider_step", "lower_right_tail", "wider_range"};
 
 struct Case {
     const char *table;
@@ -30,13 +36,26 @@ std::string number_line(double v, int flag)
     return buf;
 }
 
-// The damaged text (Landa = 1, h_hi the upper end of the histogram's range);
-// piece receives the piece that no longer bounds the weight.
-std::string damage(const std::string &text, const o1phi4::Block &b, double h_hi, Damage d, int &piece)
+// The damaged text of histogram m of t (Landa = 1); piece receives the piece
+// that no longer bounds the weight (-1: any).
+std::string damage(const std::string &text, const o1phi4::Table &t, int m, Damage d, int &piece)
 {
     std::vector<std::string> l = lines_of(text);
+    const o1phi4::Block &b = t.blocks[static_cast<std::size_t>(m)];
+    const double h_hi = t.H_upper(m);
     const int nd = static_cast<int>(b.p.size());
-    if (d == WIDER_STEP) {
+    if (d == WIDER_RANGE) {
+        long next;
+        EXPECT_TRUE(o1phi4::field_index(t, t.served_hi[static_cast<std::size_t>(m)], next));
+        const std::string entry = std::to_string(next) + " ";
+        std::size_t i = 0;
+        while (i < l.size() && l[i].rfind("$---", 0) != 0) ++i;
+        for (i += 2; i < l.size() && l[i].rfind(entry, 0) != 0; ++i) {
+        }
+        EXPECT_LT(i, l.size()) << "no index entry " << next;
+        if (i < l.size()) l[i] = entry + std::to_string(m);
+        piece = -1;
+    } else if (d == WIDER_STEP) {
         int k = 1;
         while (k + 3 < nd && b.p[static_cast<std::size_t>(k) + 1] <= b.X_max) ++k;
         const double moved = b.p[static_cast<std::size_t>(k) + 1] + 0.9 * (b.p[static_cast<std::size_t>(k) + 2] - b.p[static_cast<std::size_t>(k) + 1]);
@@ -56,7 +75,7 @@ std::string damage(const std::string &text, const o1phi4::Block &b, double h_hi,
     return join_lines(l);
 }
 
-void PrintTo(const Case &c, std::ostream *os) { *os << c.table << " at h=" << c.h << (c.damage == WIDER_STEP ? ", wider step" : ", lower right tail"); }
+void PrintTo(const Case &c, std::ostream *os) { *os << c.table << " at h=" << c.h << ", " << DAMAGE_NAME[c.damage]; }
 
 class DamagedTable : public ::testing::TestWithParam<Case> {};
 
@@ -70,9 +89,12 @@ TEST_P(DamagedTable, IsCaughtByTheMajorantCheckTheChiSquareAndTheValidator)
     const o1phi4::Sampler ss(sound, 1.0);
     const int m = ss.histogram(c.h);
     int piece;
-    const std::string bad = damage(text, sound.blocks[static_cast<std::size_t>(m)], sound.H_upper(m), c.damage, piece);
-    const std::string path = write_scratch(std::string("damaged_") + c.table + (c.damage == WIDER_STEP ? "_step" : "_tail"), bad);
+    const std::string bad = damage(text, sound, m, c.damage, piece);
+    const std::string path = write_scratch(std::string("damaged_") + c.table + "_" + DAMAGE_NAME[c.damage], bad);
     const o1phi4::Table t = o1phi4::load_table(path);
+    // Drawn where the damage shows: for a wider range near its new top.
+    const std::size_t ms = static_cast<std::size_t>(m);
+    const double h = c.damage == WIDER_RANGE ? t.served_lo[ms] + 0.98 * (t.served_hi[ms] - t.served_lo[ms]) : c.h;
 
     o1check::MajorantOptions o;
     o.points_per_step = 8;
@@ -83,17 +105,19 @@ TEST_P(DamagedTable, IsCaughtByTheMajorantCheckTheChiSquareAndTheValidator)
     EXPECT_EQ(r.failed_histograms, 1);
     ASSERT_FALSE(r.violations.empty());
     EXPECT_EQ(r.violations[0].m, m);
-    EXPECT_EQ(r.violations[0].piece, piece);
+    if (piece >= 0) {
+        EXPECT_EQ(r.violations[0].piece, piece);
+    }
     EXPECT_LT(r.worst.ratio, 0.9);
 
     const o1phi4::Sampler s(t, 1.0);
-    const o1check::SampleReport sr = o1check::check_samples(s, c.h, 200000, 100, 1e-4, 3);
+    const o1check::SampleReport sr = o1check::check_samples(s, h, 200000, 100, 1e-4, 3);
     EXPECT_TRUE(sr.error.empty()) << sr.error;
     EXPECT_FALSE(sr.chi2_ok) << "chi2 " << sr.chi2 << ", p " << sr.p_value;
 
     std::string out;
     char args[512];
-    std::snprintf(args, sizeof args, "%s 1 -n 20000 -f 1 -r 0 -p 8 -m 2000 -H %g", path.c_str(), c.h);
+    std::snprintf(args, sizeof args, "%s 1 -n 20000 -f 1 -r 0 -p 8 -m 2000 -H %.17g", path.c_str(), h);
     EXPECT_EQ(run_check(args, out), 1) << out;
     EXPECT_NE(out.find("majorant >= weight"), std::string::npos) << out;
     EXPECT_NE(out.find("RESULT: FAIL"), std::string::npos) << out;
@@ -101,7 +125,123 @@ TEST_P(DamagedTable, IsCaughtByTheMajorantCheckTheChiSquareAndTheValidator)
 
 INSTANTIATE_TEST_SUITE_P(Tables, DamagedTable,
                          ::testing::Values(Case{"h5", 1.0, WIDER_STEP}, Case{"h5", 1.0, LOWER_TAIL},
-                                           Case{"h200", 140.0, WIDER_STEP}, Case{"h200", 140.0, LOWER_TAIL}),
+                                           Case{"h200", 140.0, WIDER_STEP}, Case{"h200", 140.0, LOWER_TAIL},
+                                           Case{"h200", 140.0, WIDER_RANGE}),
                          [](const ::testing::TestParamInfo<Case> &i) {
-                             return std::string(i.param.table) + (i.param.damage == WIDER_STEP ? "_wider_step" : "_lower_right_tail");
+                             return std::string(i.param.table) + "_" + DAMAGE_NAME[i.param.damage];
                          });
+
+// One step of a histogram lowered to a millionth below the largest weight it
+// must bound over the field values it serves: the majorant check finds
+// exactly that (its tolerance is far finer), and the validator fails.
+TEST(DamagedTable, OneMillionthBelowTheWeightFails)
+{
+    const std::string text = slurp(table_path("h200"));
+    const o1phi4::Table sound = o1phi4::parse_table(text, "h200");
+    const int m = o1phi4::Sampler(sound, 1.0).histogram(140.0);
+    const std::size_t ms = static_cast<std::size_t>(m);
+    const o1phi4::Block &b = sound.blocks[ms];
+    const double h_lo = sound.served_lo[ms], h_hi = sound.served_hi[ms];
+    const double mode = o1check::slope_roots(1.0, h_hi).back();
+    std::size_t k = 1;
+    while (b.p[k + 1] <= mode) ++k;
+    // Largest weight over the step and the served range: at an end of the
+    // range (log-linear in h), at an edge or a stationary point in x.
+    double w = 0;
+    for (const double h : {h_lo, h_hi}) {
+        std::vector<double> xs = o1check::slope_roots(1.0, h);
+        xs.push_back(b.p[k]);
+        xs.push_back(b.p[k + 1]);
+        for (const double x : xs)
+            if (x >= b.p[k] && x <= b.p[k + 1]) w = std::max(w, o1phi4::weight(h, b.X_max, 1.0, x));
+    }
+    const double edge = b.p[k] + b.a / (w * (1 - 1e-6));
+    ASSERT_LT(edge, b.p[k + 2]);
+    std::vector<std::string> l = lines_of(text);
+    l[static_cast<std::size_t>(b.first_line + 2 + static_cast<long>(k))] = number_line(edge, 0);
+    const std::string path = write_scratch("damaged_h200_millionth", join_lines(l));
+
+    o1check::MajorantOptions o;
+    o.points_per_step = 8;
+    o.interior_h = 1;
+    o.random_h = 0;
+    const o1check::MajorantReport r = o1check::check_majorant(o1phi4::load_table(path), 1.0, o);
+    EXPECT_EQ(r.failed_histograms, 1);
+    EXPECT_EQ(r.worst.m, m);
+    EXPECT_EQ(r.worst.piece, static_cast<int>(k));
+    EXPECT_NEAR(r.worst.ratio, 1 - 1e-6, 1e-10);
+
+    std::string out;
+    EXPECT_EQ(run_check(path + " 1 -n 2000 -f 1 -r 0 -p 8 -m 2000 -H 140", out), 1) << out;
+    EXPECT_NE(out.find("bookkeeping "), std::string::npos) << out;
+    EXPECT_EQ(out.find("bookkeeping: "), std::string::npos) << out;
+    EXPECT_NE(out.find("points below the weight in 1 histograms"), std::string::npos) << out;
+}
+
+// Files no sound table looks like, and options out of range: the validator
+// ends within the timeout with the status due and messages naming the file
+// line, and never passes a control character of the file through.
+TEST(Validator, BadInputFailsFastNamingFileAndLine)
+{
+    const auto edited = [](const char *name, const char *table, std::function<void(std::vector<std::string> &)> edit) {
+        std::vector<std::string> l = lines_of(slurp(table_path(table)));
+        edit(l);
+        return write_scratch(name, join_lines(l));
+    };
+    const std::string small = table_path("small");
+    struct Run {
+        const char *name;
+        std::string args;
+        int status;
+        std::vector<std::string> messages;
+    };
+    const Run runs[] = {
+        {"endless line", "/dev/zero 1", 1, {"/dev/zero:1: line longer than 4096 characters"}},
+        {"count near 2^31",
+         edited("count.res", "small",
+                [](auto &l) {
+                    l[4] = "#define Nd_poi 2147483647";
+                    l[9] = "PARAMETER(Nd_poi=2147483647,N_hist=3,N_O_m=10)";
+                }) + " 1",
+         1, {"count.res:5: Nd_poi is 2147483647, more than any table can hold"}},
+        {"control characters", edited("ctl.res", "small", [](auto &l) { l[31] = "0 \x1b[2J\x9b"; }) + " 1", 1,
+         {"ctl.res:32: expected a block's first line", "found \"0 \\x1b[2J\\x9b\""}},
+        // The weight of histogram 1 underflows everywhere: no endless range
+        // walk, the mode and the acceptance checks name the block.
+        {"X_max of 1e300",
+         edited("xmax.res", "small", [](auto &l) { l[48] = "1 0.200000 14 20.795625 1e300 7.1817195553450522e-02"; }) +
+             " 1 -n 2000 -m 2000",
+         1,
+         {"xmax.res:49: X_max = 1e+300 is not a mode", "xmax.res:49: histogram 1 at h=0.2: predicted acceptance 0, below the floor",
+          "not sampled"}},
+        // A majorant 20 times too high everywhere (a, both tails): sound
+        // but for an acceptance far below what the loss of 50 % claims.
+        {"majorant 20 times too high",
+         edited("high.res", "small",
+                [](auto &l) {
+                    const o1phi4::Table sound = o1phi4::load_table(table_path("small"));
+                    const o1phi4::Block &b = sound.blocks[1];
+                    char buf[200];
+                    std::snprintf(buf, sizeof buf, "1 0.200000 14 20.795625 %.16e %.16e", b.X_max, 20 * b.a);
+                    l[48] = buf;
+                    std::snprintf(buf, sizeof buf, "%.16e %.16e %.16e %.16e", b.C1L, b.C2L + std::log(20.0), b.C1R,
+                                  b.C2R + std::log(20.0));
+                    l[49] = buf;
+                }) +
+             " 1 -n 2000 -m 2000",
+         1, {"high.res:49: histogram 1 at h=", "below the floor"}},
+        // Landa 1000 for a table made with Landa 1: ends at once rather than
+        // sampling at an acceptance near 0.
+        {"wrong Landa", table_path("h5") + " 1000", 1, {"h5/O1_Phi4.res:152: X_max = 0.7071067805 is not a mode", "was the table made with another Landa?"}},
+        {"too many bins", small + " 1 -k 1000000", 2, {"bad option -k 1000000"}},
+        {"points beyond long", small + " 1 -p 99999999999999999999", 2, {"bad option -p 99999999999999999999"}},
+        {"too many field values", small + " 1 -f 101", 2, {"bad option -f 101"}},
+    };
+    for (const Run &c : runs) {
+        std::string out;
+        EXPECT_EQ(run_check(c.args, out), c.status) << c.name << ":\n" << out;
+        for (const std::string &m : c.messages) EXPECT_NE(out.find(m), std::string::npos) << c.name << ": " << m << "\n" << out;
+        for (const char ch : out)
+            EXPECT_TRUE(ch == '\n' || (ch >= 0x20 && ch < 0x7f)) << c.name << ": byte " << static_cast<int>(static_cast<unsigned char>(ch));
+    }
+}

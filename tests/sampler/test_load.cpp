@@ -60,6 +60,22 @@ TEST(TableLoad, MalformedFileNamesTheLineAndWhatWasExpected)
         {"zero field step", [](auto &l) { replace(l, 14, "h/0.200000", "h/0.000000"); }, 14, "field step must be positive"},
         {"bad closing line of a block", [](auto &l) { l.back() = "0.0000000000000000e+00 1"; }, 99, "closing line"},
         {"text after the last block", [](auto &l) { l.push_back("junk"); }, 100, "unexpected text"},
+        // Counts near 2^31, consistent with each other: refused before any
+        // arithmetic on them can overflow.
+        {"Nd_poi near 2^31",
+         [](auto &l) { replace(l, 5, "14", "2147483647"); l[9] = "PARAMETER(Nd_poi=2147483647,N_hist=3,N_O_m=10)"; }, 5,
+         "Nd_poi is 2147483647, more than any table can hold"},
+        {"N_histogram near 2^31",
+         [](auto &l) {
+             replace(l, 6, "3", "2147483647");
+             l[9] = "PARAMETER(Nd_poi=14,N_hist=2147483647,N_O_m=10)";
+             l[30] = "2147483647";
+         },
+         6, "N_histogram is 2147483647"},
+        {"index table length near 2^31", [](auto &l) { l[24] = "2147483642"; }, 25,
+         "the number of index-table entries is 2147483642"},
+        // Control characters of the file reach the message only as \xNN.
+        {"escape sequence in a line", [](auto &l) { l[31] = "0 \x1b[2J\x07"; }, 32, "found \"0 \\x1b[2J\\x07\""},
     };
     for (const BadFile &c : cases) {
         std::vector<std::string> l = small_lines();
@@ -71,6 +87,8 @@ TEST(TableLoad, MalformedFileNamesTheLineAndWhatWasExpected)
         } catch (const TableError &e) {
             EXPECT_EQ(e.line(), c.line) << c.name << ": " << e.what();
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+            for (const char ch : std::string(e.what()))
+                EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << c.name << ": byte " << static_cast<int>(static_cast<unsigned char>(ch));
         }
     }
 }
@@ -78,6 +96,14 @@ TEST(TableLoad, MalformedFileNamesTheLineAndWhatWasExpected)
 TEST(TableLoad, MissingFileAndTablesNoMajorantCanComeFrom)
 {
     EXPECT_THROW(o1phi4::load_table("/nonexistent/O1_Phi4.res"), TableError);
+    // An endless line is not read to its end.
+    try {
+        o1phi4::load_table("/dev/zero");
+        ADD_FAILURE() << "/dev/zero loaded";
+    } catch (const TableError &e) {
+        EXPECT_EQ(e.line(), 1);
+        EXPECT_NE(std::string(e.what()).find("line longer than"), std::string::npos) << e.what();
+    }
     // Blocks that parse but cannot be sampled: the sampler refuses them.
     const std::pair<int, std::string> edits[] = {{33, "-3.4713641624296394e+00"}, {36, "-9.3164349040052385e-01"}};
     const std::string to[] = {"3.4713641624296394e+00", "-1.9316434904005238e+00"};
