@@ -4,8 +4,10 @@
 # largest H_max it accepts), and prints one line per run: Landa, loss, H_max,
 # exit status, seconds, the smallest acceptance the table predicts over the
 # field values its histograms serve (from o1_phi4_plot beside EXE, when it is
+# built), the verdict of the validator o1_phi4_check beside EXE (with
+# SWEEP_SAMPLES draws per field value, default 20000; "-" when it is not
 # built), the number of histograms built and the first line of the error
-# output.
+# output or, for a table the validator fails, its first failing check.
 #
 #   scripts/sweep_limits.sh [EXE] [LANDAS] [LOSSES] > sweep.tsv
 #
@@ -16,6 +18,8 @@
 set -uo pipefail
 exe=$(realpath "${1:-build/o1_phi4}")
 plot="$(dirname "$exe")/o1_phi4_plot"
+check="$(dirname "$exe")/o1_phi4_check"
+samples=${SWEEP_SAMPLES:-20000}
 landas=${2:-"0.5 0.6 0.75 1 1.5 2 3 5 10 30 100 300 1000 3000 10000 100000"}
 losses=${3:-"1 2 3 5 10 20 30 50 70 90 100 105 110 120 150 199"}
 timeout_s=${SWEEP_TIMEOUT:-600}
@@ -23,7 +27,7 @@ h0=${SWEEP_H0:-0}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-printf "landa\tloss\th_max\tstatus\tseconds\tmin_acceptance\thistograms\terror\n"
+printf "landa\tloss\th_max\tstatus\tseconds\tmin_acceptance\tvalidator\thistograms\terror\n"
 for landa in $landas; do
     # The dialogue names its largest H_max when it refuses a larger one.
     limit=$(printf '%s\n0\n1e300\nq\n' "$landa" | "$exe" 2>/dev/null |
@@ -50,6 +54,14 @@ for landa in $landas; do
         fi
         last=$(grep -c '^Histogram=' "$dir/out.txt")
         err=$( (head -1 "$dir/err.txt"; grep -m1 'problem in' "$dir/out.txt") | head -1 | tr '\t' ' ')
-        printf "%s\t%s\t%s\t%d\t%.1f\t%s\t%s\t%s\n" "$landa" "$loss" "$limit" "$status" "$secs" "$acc" "$last" "$err"
+        verdict=-
+        if [ "$status" -eq 0 ] && [ -x "$check" ]; then
+            "$check" "$dir/O1_Phi4.res" "$landa" -n "$samples" > "$dir/check.txt" 2>&1
+            if [ $? -eq 0 ]; then verdict=PASS; else
+                verdict=FAIL
+                err=$(grep -m1 -E 'FAIL' "$dir/check.txt" | tr -s ' \t' ' ')
+            fi
+        fi
+        printf "%s\t%s\t%s\t%d\t%.1f\t%s\t%s\t%s\t%s\n" "$landa" "$loss" "$limit" "$status" "$secs" "$acc" "$verdict" "$last" "$err"
     done
 done

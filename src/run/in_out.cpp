@@ -89,8 +89,8 @@ static void read_loss()
         } else if (factor > LOSS_MAX) {
             std::printf("!!! The loss must be <= %g %% (the tables cannot be built beyond)\n", LOSS_MAX);
         } else if (factor > LOSS_MAX_COARSE && H_max > FIRST_BOUNDARY) {
-            std::printf("!!! The loss must be <= %g %% when H_max > %g (beyond, some histograms accept less than "
-                        "one draw in a hundred)\n",
+            std::printf("!!! The loss must be <= %g %% when H_max > %g (beyond, some histograms accept ten times "
+                        "fewer draws than the loss promises)\n",
                         LOSS_MAX_COARSE, FIRST_BOUNDARY);
         } else if (!step_prints_exactly(factor)) {
             std::printf("!!! The loss must have at most 3 decimals (the field step 0.004 x loss is written with 6)\n");

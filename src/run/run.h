@@ -25,8 +25,9 @@ constexpr double WEIGHT_FLOOR = 1e-140;
 constexpr double LOSS_MAX = 75.0;
 // Largest loss percentage when H_max lies beyond the first mapping interval:
 // its coarse steps (0.5 p and more) make histograms serve so wide a field
-// range that, above 30 %, some accept one proposal in thousands or fewer.
-constexpr double LOSS_MAX_COARSE = 30.0;
+// range that, above 20 %, some accept ten times fewer proposals than the
+// loss promises (one in 60 at 30 %, one in 2000 at 40 %, for Landa 100).
+constexpr double LOSS_MAX_COARSE = 20.0;
 // The mapping intervals for a loss of p %: [H0, FIRST_BOUNDARY) with the
 // step FIRST_STEP_PER_LOSS p, then [FIRST_BOUNDARY, SECOND_BOUNDARY) with the
 // step COARSE_STEP_PER_LOSS p, each further interval ten times longer with a

@@ -72,7 +72,7 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
         // Beyond these losses phase 2 stops or builds histograms that hardly accept.
         {"1\n0\n5\n76\n75\nq\n", "!!! The loss must be <= 75 % (the tables cannot be built beyond)\ngive the %",
          "as the answer"},
-        {"1\n0\n100.5\n31\n30\nq\n", "!!! The loss must be <= 30 % when H_max > 100 (beyond, some histograms", "as the answer"},
+        {"1\n0\n100.5\n21\n20\nq\n", "!!! The loss must be <= 20 % when H_max > 100 (beyond, some histograms", "as the answer"},
         {"10001\n10000\n0\nq\n", "!!! Landa must be <= 10000 (the weight is too narrow for the integrals beyond)\ngive Landa",
          "for H_max"},
         {"1\n4.9\n5\n0.99\n1\nq\n", "!!! The loss must be >= 1 %\ngive the %", "as the answer"},
@@ -97,8 +97,8 @@ TEST(Dialogue, MappingLinesListTheIntervalsUpToHMax)
          L1000 + std::string("\tif(1000.000000<H<1000.001000 ) j=cst+(int)(H/50.000000);\n")},
         {"1\n99\n101\n1\nq\n", "\tif(99.000000<H<100.000000 ) j=cst+(int)(H/0.004000);\n"
                                "\tif(100.000000<H<101.000000 ) j=cst+(int)(H/0.500000);\n"},
-        {"1\n99\n101\n25\nq\n", "\tif(99.000000<H<100.000000 ) j=cst+(int)(H/0.100000);\n"
-                                "\tif(100.000000<H<101.000000 ) j=cst+(int)(H/12.500000);\n"},
+        {"1\n99\n101\n20\nq\n", "\tif(99.000000<H<100.000000 ) j=cst+(int)(H/0.080000);\n"
+                                "\tif(100.000000<H<101.000000 ) j=cst+(int)(H/10.000000);\n"},
     };
     for (const auto &c : cases) {
         RunResult r = run_program(c.first, 30);
