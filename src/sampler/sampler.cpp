@@ -108,12 +108,13 @@ GaussEnvelope gauss_envelope(double landa, double h)
     // g(k) = 2k + 2(2L - 1) - 2L/k - L h^2/k^2 is the cubic divided by k^2:
     // increasing and concave for k > 0, so Newton's method from a point left
     // of its root climbs to it, and from the right it lands left of it.
-    // Start right of the root: g(1 + |2L - 1| + L + cbrt(L h^2/2)) > 0.
+    // Start at the larger of the root for h = 0 (of k^2 + (2L - 1)k - L) and
+    // the root's limit for large h, cbrt(L h^2/2).
     const double sL = std::sqrt(L);
     auto g = [&](double k) { return 2 * k + 2 * (2 * L - 1) - 2 * L / k - (sL * h / k) * (sL * h / k); };
     auto dg = [&](double k) { return 2 + 2 * L / (k * k) + 2 * (sL * h / k) * (sL * h / k) / k; };
-    const double cb = std::cbrt(h);
-    double k = 1 + std::fabs(2 * L - 1) + L + std::cbrt(L / 2) * cb * cb;
+    const double b = 2 * L - 1, disc = std::hypot(b, 2 * sL), cb = std::cbrt(h);
+    double k = std::fmax(b > 0 ? 2 * L / (b + disc) : (disc - b) / 2, std::cbrt(L / 2) * cb * cb);
     for (int i = 0; i < ENVELOPE_STEPS; ++i) {
         const double gk = g(k);
         if (gk == 0) break;
@@ -127,8 +128,11 @@ GaussEnvelope gauss_envelope(double landa, double h)
         if (done) break;
     }
     // Any k > 0 gives an exact envelope; the root only makes it the tightest.
-    const double tau = (k + 2 * L - 1) / (2 * L);
-    return {h / (2 * k), std::sqrt(0.5 / k), L, tau, tau >= 0 ? std::sqrt(tau) : std::nan("")};
+    // tau = (k - 1 + 2L)/(2L), with k - 1 first: for a small Landa, k is
+    // close to 1 and 2L would vanish beside it; sqrt(tau) apart, as tau may
+    // overflow where its root does not.
+    const double num = (k - 1) + 2 * L;
+    return {h / (2 * k), std::sqrt(0.5 / k), L, num / (2 * L), num >= 0 ? std::sqrt(num) / std::sqrt(2 * L) : std::nan("")};
 }
 
 }  // namespace detail
