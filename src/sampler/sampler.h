@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -194,6 +195,17 @@ std::uint64_t bits64(URBG &g)
     }
 }
 
+// The sign bit of a double when negate, else 0; v with that bit flipped.
+inline std::uint64_t sign_mask(bool negate) { return static_cast<std::uint64_t>(negate) << 63; }
+inline double flip(double v, std::uint64_t mask)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    b ^= mask;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
 // Uniform double in [0, 1) from the top 53 bits.
 inline double unit(std::uint64_t r) { return static_cast<double>(r >> 11) * 0x1.0p-53; }
 
@@ -305,12 +317,12 @@ public:
     template <class URBG>
     double draw(double h, URBG &g, DrawStats &stats) const
     {
-        // -1 for a field value drawn through its mirror (a product with it is
-        // exact, and unlike a branch it costs nothing when signs alternate).
-        const double sign = h < mirror_below_ ? -1.0 : 1.0;
-        const double a = sign * h;
-        if (const Entry *e = find(a))
-            return sign * draw_table(e->m, a, bounds_at(e->range, a), g, stats.trials);
+        // The sign bit for a field value drawn through its mirror, flipped
+        // in h and in x without a branch, which would be mispredicted half
+        // the time in a heat bath of the symmetric phase.
+        const std::uint64_t sign = detail::sign_mask(h < mirror_below_);
+        const double a = detail::flip(h, sign);
+        if (const Entry *e = find(a)) return detail::flip(draw_table(e->m, a, bounds_at(e->range, a), g, stats.trials), sign);
         if (!options_.fallback || !std::isfinite(h)) not_served(h);
         ++stats.fallback;
         return draw_fallback(h, g, stats.trials);
@@ -343,8 +355,9 @@ public:
     template <class URBG>
     double draw_from(int m, double h, URBG &g, std::uint64_t &trials) const
     {
-        const double sign = h < mirror_below_ ? -1.0 : 1.0;
-        return sign * draw_table(m, sign * h, bounds_at(range_[static_cast<std::size_t>(m)], sign * h), g, trials);
+        const std::uint64_t sign = detail::sign_mask(h < mirror_below_);
+        const double a = detail::flip(h, sign);
+        return detail::flip(draw_table(m, a, bounds_at(range_[static_cast<std::size_t>(m)], a), g, trials), sign);
     }
     // One x by the fallback alone (no table): exact for every finite h, the
     // Gaussian envelope of detail::GaussEnvelope (for h < 0, -x with x drawn
