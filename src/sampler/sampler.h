@@ -362,11 +362,12 @@ public:
     // One x by the fallback alone (no table): exact for every finite h, the
     // Gaussian envelope of detail::GaussEnvelope (for h < 0, -x with x drawn
     // for -h); its rounding grows like 1e-16 times the square of the mode,
-    // about 1e-12 relative at |h| = 4e6 (Landa = 1, mode 100).  Adds the proposals to trials.  Throws FieldError for h not
-    // finite, std::runtime_error after max_trials proposals and pairs of
-    // uniforms without an acceptance (its acceptance falls like
-    // 1/sqrt(Landa) for a large Landa at a small |h|: 0.64 at Landa = 1,
-    // h = 0, 0.04 at Landa = 100).
+    // about 1e-12 relative at |h| = 4e6 (Landa = 1, mode 100).  Adds the
+    // proposals to trials.  Throws FieldError for h not finite,
+    // std::runtime_error after max_trials proposals and pairs of uniforms
+    // without an acceptance (its acceptance falls like 1/sqrt(Landa) for a
+    // large Landa at a small |h|: 0.64 at Landa = 1, h = 0, 0.04 at
+    // Landa = 100).
     template <class URBG>
     double draw_fallback(double h, URBG &g, std::uint64_t &trials) const;
 
