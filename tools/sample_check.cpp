@@ -35,7 +35,9 @@ SampleReport check_samples(const o1phi4::Sampler &s, double h, long n, int bins,
     const ExactLaw &law = *exact;
     // A table whose acceptance is far too low is not sampled: that could
     // take hours, and the acceptance check has failed it already.
-    const double p = std::exp(law.log_integral() - std::log(s.nd_poi() * b.a));
+    // A negative h is drawn at -h, whose integral is exp(2*h*X_max) times that at h.
+    const double log_z = h < 0 ? law.log_integral() + 2 * h * b.X_max : law.log_integral();
+    const double p = std::exp(log_z - std::log(s.nd_poi() * b.a));
     r.acc_predicted = p;
     if (!(p >= acceptance_floor(s.table()))) {
         char buf[160];
