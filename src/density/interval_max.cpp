@@ -1,7 +1,5 @@
-#include <cstdio>
-#include <cstdlib>
-
 #include "density/density.h"
+#include "numeric/numeric.h"
 #include "tables/tables.h"
 
 // Exit status of the one fatal stop that does not go through nrerror.
@@ -25,8 +23,8 @@ double g1_Deltax_max(double x1, double x2)
     if (x2 < X_max_sup) return g2(x2);
     if (x1 < X_max_sup && x2 > X_max_sup) return MODE_SAFETY * g2(X_max_sup);
     if (x1 > X_max_sup) return g2(x1);
-    std::printf("problem in g1_Deltax_max => exit\n");
-    std::exit(INTERVAL_MAX_EXIT);
+    console_printf("problem in g1_Deltax_max => exit\n");
+    stop_program(INTERVAL_MAX_EXIT);
 }
 
 double g1_Deltax(double x1, double x2, double a)
