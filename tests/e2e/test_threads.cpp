@@ -1,7 +1,8 @@
 // Phase 2 on several threads: every byte the program writes (console,
 // status, table file, diagnostic file) is what one thread writes, for a
 // whole run and for runs that stop in the middle of phase 2; the thread
-// count from the environment; the captured console and stop of a thread.
+// count from the environment; the captured console and stop of a thread;
+// and the weights the interval maximum keeps between calls.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -178,6 +179,37 @@ TEST(PhaseTwoThreads, CapturedStopRecordsTextAndStatus)
         EXPECT_TRUE(capture.stopped);
         EXPECT_EQ(capture.status, c.status);
     }
+}
+
+// The interval maximum keeps the weights at a bin's left end and at the
+// modes between calls: a change of any global they depend on must give the
+// value computed afresh.
+TEST(IntervalMaximum, KeptWeightsFollowEveryGlobalTheyDependOn)
+{
+    auto reset = [] {
+        Landa = 1, H = 0, Hsup = 0.4;
+        X_min = g1_Deltax_xmaximum_4(H), X_max = g1_Deltax_xmaximum_3(H), X_max_sup = g1_Deltax_xmaximum_3(Hsup);
+    };
+    // One interval per kept weight: the left mode, the left end left of
+    // X_max, the mode of g2, the left end right of it.
+    const double intervals[][2] = {{-1, 0}, {-0.6, 0.3}, {0.7, 0.9}, {0.9, 1.2}};
+    auto afresh = [](double x1, double x2) {
+        if (x1 < X_min) return MODE_SAFETY * std::max(g1(X_min), g1(x2));
+        if (x2 < X_max) return std::max(g1(x1), g1(x2));
+        if (x1 < X_max_sup) return MODE_SAFETY * g2(X_max_sup);
+        return g2(x1);
+    };
+    struct Global { const char *name; double *value; };
+    for (const Global &g : {Global{"Landa", &Landa}, Global{"H", &H}, Global{"Hsup", &Hsup}, Global{"X_max", &X_max}}) {
+        for (const auto &iv : intervals) {
+            reset();
+            ASSERT_EQ(g1_Deltax_max(iv[0], iv[1]), afresh(iv[0], iv[1]));
+            *g.value += 0.01;
+            EXPECT_EQ(g1_Deltax_max(iv[0], iv[1]), afresh(iv[0], iv[1]))
+                << "[" << iv[0] << ", " << iv[1] << "] after a change of " << g.name;
+        }
+    }
+    reset();
 }
 
 }  // namespace
