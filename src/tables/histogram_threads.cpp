@@ -18,10 +18,12 @@ int histogram_threads()
         if (cores < 1) return 1;
         return cores > static_cast<unsigned>(THREADS_MAX) ? THREADS_MAX : static_cast<int>(cores);
     }
-    char *end;
+    // Digits only: no sign, no blanks, no suffix.
+    bool digits = true;
+    for (const char *c = text; *c; c++) digits = digits && *c >= '0' && *c <= '9';
     errno = 0;
-    long n = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || n < 1 || n > THREADS_MAX) {
+    long n = digits ? std::strtol(text, nullptr, 10) : 0;
+    if (errno != 0 || n < 1 || n > THREADS_MAX) {
         char msg[200];
         std::snprintf(msg, sizeof msg, "!!! O1_PHI4_THREADS=\"%.40s\": the number of threads must be a whole number from 1 to %d",
                       text, THREADS_MAX);
