@@ -14,8 +14,9 @@ int histogram_threads()
 {
     const char *text = std::getenv("O1_PHI4_THREADS");
     if (!text || !*text) {
+        // The cores available, or 1 when the system does not tell.
         unsigned cores = std::thread::hardware_concurrency();
-        if (cores < 1) return 1;
+        if (cores == 0) return 1;
         return cores > static_cast<unsigned>(THREADS_MAX) ? THREADS_MAX : static_cast<int>(cores);
     }
     // Digits only: no sign, no blanks, no suffix.
@@ -25,8 +26,9 @@ int histogram_threads()
     long n = digits ? std::strtol(text, nullptr, 10) : 0;
     if (errno != 0 || n < 1 || n > THREADS_MAX) {
         char msg[200];
-        std::snprintf(msg, sizeof msg, "!!! O1_PHI4_THREADS=\"%.40s\": the number of threads must be a whole number from 1 to %d",
-                      text, THREADS_MAX);
+        std::snprintf(msg, sizeof msg,
+                      "!!! O1_PHI4_THREADS=\"%.40s\": the number of threads must be a whole number from 1 to %d", text,
+                      THREADS_MAX);
         nrerror(msg);
     }
     return static_cast<int>(n);
@@ -72,8 +74,11 @@ double previous_last_height(Schedule &s, int j)
     return s.last_height[j - 1];
 }
 
+// One building thread: claims histograms in order and builds each in its
+// own state, capturing its console text and its stop.
 void build_histograms(Schedule &s)
 {
+    // As main_2 does for its own thread: only the two tail flags are ever set.
     for (int k = 0; k < TABLE_SIZE; k++) X_point[k] = 0;
     for (int j = claim(s); j >= 0; j = claim(s)) {
         HistogramOutput out;
@@ -119,6 +124,7 @@ std::string make_histograms_in_threads(int N, double h_max, int threads, FILE *o
         for (std::thread &t : pool) t.join();
     };
 
+    // This thread writes: each histogram in turn, once it is finished.
     std::string curve;
     for (int j = 0; j <= N; j++) {
         HistogramOutput h;
@@ -129,6 +135,8 @@ std::string make_histograms_in_threads(int N, double h_max, int threads, FILE *o
         }
         replay_console(h.console);
         if (h.console.stopped) {
+            // No more histograms are claimed; those being built finish
+            // before the program ends with the stop's status.
             {
                 std::lock_guard<std::mutex> hold(s.lock);
                 s.cancel = true;
