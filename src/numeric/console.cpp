@@ -8,6 +8,8 @@ thread_local ConsoleCapture *Console_capture = nullptr;
 
 void append_vformat(std::string &to, const char *format, va_list args)
 {
+    // Most texts fit the stack buffer; a longer one is formatted again into
+    // room made for it.
     char small[256];
     va_list again;
     va_copy(again, args);
@@ -35,15 +37,24 @@ void append_format(std::string &to, const char *format, ...)
     va_end(args);
 }
 
+// Appends to the capture's text for the stream, or writes to the stream;
+// before standard error, whatever the program printed so far goes out, so
+// that a log of both streams keeps its order.
+static void console_vprintf(FILE *stream, std::string ConsoleCapture::*text, const char *format, va_list args)
+{
+    if (Console_capture) {
+        append_vformat(Console_capture->*text, format, args);
+        return;
+    }
+    if (stream == stderr) std::fflush(stdout);
+    std::vfprintf(stream, format, args);
+}
+
 void console_printf(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    if (Console_capture) {
-        append_vformat(Console_capture->out, format, args);
-    } else {
-        std::vprintf(format, args);
-    }
+    console_vprintf(stdout, &ConsoleCapture::out, format, args);
     va_end(args);
 }
 
@@ -51,14 +62,7 @@ void console_error(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    if (Console_capture) {
-        append_vformat(Console_capture->err, format, args);
-    } else {
-        // Whatever the program printed so far goes out first, so that a log
-        // of both streams keeps its order.
-        std::fflush(stdout);
-        std::vfprintf(stderr, format, args);
-    }
+    console_vprintf(stderr, &ConsoleCapture::err, format, args);
     va_end(args);
 }
 

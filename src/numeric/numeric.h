@@ -56,7 +56,7 @@ extern thread_local ConsoleCapture *Console_capture;
 void replay_console(const ConsoleCapture &capture);
 // Appends the formatted text to a string.
 [[gnu::format(printf, 2, 3)]] void append_format(std::string &to, const char *format, ...);
-void append_vformat(std::string &to, const char *format, va_list args);
+[[gnu::format(printf, 2, 0)]] void append_vformat(std::string &to, const char *format, va_list args);
 
 // Stops through nrerror with "!!! <what> the file <file>".
 [[noreturn]] void file_error(const char *what, const char *file);
