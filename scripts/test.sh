@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a normal build, then the same tests once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer.  Installs the Debian
-# packages the tests need when they are missing.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the tests that
+# build the histograms on several threads under ThreadSanitizer.  Installs
+# the Debian packages the tests need when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,3 +25,12 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DO1_SANITIZE=ON
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+
+# ThreadSanitizer is slow: only the program and its tests are built, and only
+# the tests that run phase 2 on several threads (a race makes the program
+# write a report and end with status 66, which they compare).
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DO1_TSAN=ON
+cmake --build build-tsan -j "$jobs" --target o1_phi4_tests
+TSAN_OPTIONS=halt_on_error=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
+  -R '^(PhaseTwoThreads|TypicalRun|FailedRun|Console|SmallRun|NearLimitRun)'

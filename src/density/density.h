@@ -3,15 +3,18 @@
 // exponent, its two modes, its maximum over an interval and the bin equation.
 #pragma once
 
-// Quartic coupling of the weight (from the dialogue).
+// Quartic coupling of the weight (from the dialogue; read only while the
+// histograms are built).
 extern double Landa;
+// The field values and modes below belong to the histogram being built, so
+// each thread that builds histograms has its own.
 // Field value whose weight g1 evaluates.
-extern double H;
+extern thread_local double H;
 // Field value of the next histogram, whose weight g2 evaluates.
-extern double Hsup;
+extern thread_local double Hsup;
 // Right mode at H (the shift of both weights), left mode at H (or
 // NO_LEFT_MODE), right mode at Hsup.
-extern double X_max, X_min, X_max_sup;
+extern thread_local double X_max, X_min, X_max_sup;
 
 // Returned by the left-mode search when the weight has no left mode; far left
 // of every tabulated position.

@@ -3,11 +3,11 @@
 #include "density/density.h"
 
 double Landa;
-double H;
-double Hsup;
-double X_max;
-double X_min;
-double X_max_sup;
+thread_local double H;
+thread_local double Hsup;
+thread_local double X_max;
+thread_local double X_min;
+thread_local double X_max_sup;
 
 double g1(double x)
 {

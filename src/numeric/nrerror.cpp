@@ -1,14 +1,8 @@
-#include <cstdio>
-#include <cstdlib>
-
 #include "numeric/numeric.h"
 
 void nrerror(const char *error_text)
 {
-    // Whatever the program printed so far goes out first, so that a log of
-    // both streams keeps its order.
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", error_text);
-    std::fprintf(stderr, "...now exiting to system...\n");
-    std::exit(1);
+    console_error("%s\n", error_text);
+    console_error("...now exiting to system...\n");
+    stop_program(1);
 }

@@ -1,9 +1,11 @@
-// Numerical toolkit: the fatal-error exit, Romberg quadrature with its
-// trapezoid stages and Neville extrapolation, 1-based work vectors, and
-// Ridders' root finder.
+// Numerical toolkit: the fatal-error exit and the console output it shares
+// with the table generation, Romberg quadrature with its trapezoid stages and
+// Neville extrapolation, 1-based work vectors, and Ridders' root finder.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
+#include <string>
 
 // Relative tolerance of the extrapolated Romberg integral.
 constexpr double QROMB_EPS = 1.0e-6;
@@ -20,8 +22,41 @@ constexpr int ZRIDDR_MAXIT = 600;
 constexpr double ZRIDDR_UNUSED = -1.11e30;
 
 // Writes error_text and a newline to standard error, then
-// "...now exiting to system...", and ends the program with status 1.
+// "...now exiting to system...", and ends the program with status 1 (through
+// console_error and stop_program, so a capturing thread records it instead).
 [[noreturn]] void nrerror(const char *error_text);
+
+// The console text of one histogram built by a thread that does not write
+// the output: what it would have printed, and how it would have ended.
+struct ConsoleCapture {
+    std::string out;       // text for standard output
+    std::string err;       // text for standard error (only before a stop)
+    bool stopped = false;  // the histogram ended the program
+    int status = 0;        // with this exit status
+};
+// Thrown by stop_program in a capturing thread; the thread's own code
+// catches it where the histogram started.
+struct StopRequested {};
+// Where the calling thread's console text goes: nullptr (the default) writes
+// it to the streams at once.
+extern thread_local ConsoleCapture *Console_capture;
+
+// Formatted output for standard output, or appended to the capture.
+[[gnu::format(printf, 1, 2)]] void console_printf(const char *format, ...);
+// Formatted output for standard error, or appended to the capture; written
+// directly, standard output is flushed first so that a log of both streams
+// keeps its order.
+[[gnu::format(printf, 1, 2)]] void console_error(const char *format, ...);
+// Ends the program with status, or, in a capturing thread, records the
+// status in the capture and throws StopRequested.
+[[noreturn]] void stop_program(int status);
+// Writes a capture to the streams as the thread would have written it
+// directly (standard output, then standard error after a flush); the stop,
+// if any, is left to the caller.
+void replay_console(const ConsoleCapture &capture);
+// Appends the formatted text to a string.
+[[gnu::format(printf, 2, 3)]] void append_format(std::string &to, const char *format, ...);
+[[gnu::format(printf, 2, 0)]] void append_vformat(std::string &to, const char *format, va_list args);
 
 // Stops through nrerror with "!!! <what> the file <file>".
 [[noreturn]] void file_error(const char *what, const char *file);

@@ -1,7 +1,8 @@
 #include "numeric/numeric.h"
 
-// Running trapezoid estimate of the latest stage, shared by every quadrature.
-static double s;
+// Running trapezoid estimate of the latest stage, shared by every quadrature
+// of the calling thread.
+static thread_local double s;
 
 double trapzd(double (*func)(double), double a, double b, int n)
 {

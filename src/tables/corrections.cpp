@@ -1,4 +1,3 @@
-#include <cstdio>
 #include <vector>
 
 #include "density/density.h"
@@ -38,13 +37,12 @@ double corrections(double x1[], double f1[], double *a, int Nd_poi)
         f1[k] = *a / (x1[k + 1] - x1[k]);
         double mk = g1_Deltax_max(x1[k], x1[k + 1]);
         if (mk > f1[k]) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "!!! for f1[%d]=%f <max=%f on [%f,%f]\n", k, f1[k], mk, x1[k], x1[k + 1]);
+            console_error("!!! for f1[%d]=%f <max=%f on [%f,%f]\n", k, f1[k], mk, x1[k], x1[k + 1]);
             nrerror("f1 must be > max of the function g1");
         }
     }
     xo_xnd_change(5, *a, &k, x1, save.data(), &n);
     xo_xnd_change(6, *a, &k, f1, x1, &n);
-    if (H == DEBUG_H) std::printf("Xlimit=%f, x1=%f\n", Xlimit, C3[Nd_poi - 1]);
+    if (H == DEBUG_H) console_printf("Xlimit=%f, x1=%f\n", Xlimit, C3[Nd_poi - 1]);
     return r;
 }

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "density/density.h"
 #include "numeric/numeric.h"
@@ -106,30 +107,65 @@ static bool histogram_finite(double loss, double a)
     nrerror(msg);
 }
 
-static void write_block(FILE *out, int j, double loss, double a)
+static void write_block(std::string &out, int j, double loss, double a)
 {
-    std::fprintf(out, "%d %f %d %f %20.16e %20.16e\n", j, H, Nd_poi, loss, X_max, a);
-    std::fprintf(out, "%20.16e %20.16e %20.16e %20.16e\n", C1[0], C2[0], C1[Nd_poi - 1], C2[Nd_poi - 1]);
+    append_format(out, "%d %f %d %f %20.16e %20.16e\n", j, H, Nd_poi, loss, X_max, a);
+    append_format(out, "%20.16e %20.16e %20.16e %20.16e\n", C1[0], C2[0], C1[Nd_poi - 1], C2[Nd_poi - 1]);
     for (int k = 0; k < Nd_poi; k++)
-        std::fprintf(out, "%20.16e %d\n", X_point[k] != 0 ? C3[k] : x1[k], X_point[k]);
-    std::fprintf(out, "%20.16e %d\n", 0.0, 0);
+        append_format(out, "%20.16e %d\n", X_point[k] != 0 ? C3[k] : x1[k], X_point[k]);
+    append_format(out, "%20.16e %d\n", 0.0, 0);
 }
 
-static void write_curve()
+// The diagnostic file's text, from the histogram just built.
+static void write_curve(std::string &out)
 {
-    FILE *out = open_output(CURVE_FILE);
-    std::fprintf(out, "#   H=%f, Hsup=%f, x0=%f, X0=%f \n", H, Hsup, X_max, X0);
-    std::fprintf(out, "#   x       P(x)      f(x)\n");
+    append_format(out, "#   H=%f, Hsup=%f, x0=%f, X0=%f \n", H, Hsup, X_max, X0);
+    append_format(out, "#   x       P(x)      f(x)\n");
     int k = 0;
     int n = Nd_poi;
     double x = X_LEFT;
     while (x <= X_RIGHT) {
         if (x > x1[k + 1]) k = k + 1;
         double v = xo_xnd_change(1, x, &k, f1, nullptr, &n);
-        std::fprintf(out, "%f %f %f\n", x, g1(x), v);
+        append_format(out, "%f %f %f\n", x, g1(x), v);
         x = x + (X_RIGHT - X_LEFT) / CURVE_STEPS;
     }
-    close_file(out, CURVE_FILE);
+}
+
+void make_histogram(int j, int N, double h_max, HistogramOutput &out)
+{
+    H = Hlist[j];
+    // The last histogram serves every field value from its own up to
+    // H_max, which quantisation can put more than 0.4 above it.
+    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + HSUP_LAST_STEP, h_max);
+    X_min = g1_Deltax_xmaximum_4(H);
+    X_max = g1_Deltax_xmaximum_3(H);
+    X_max_sup = g1_Deltax_xmaximum_3(Hsup);
+
+    double a0, a;
+    Strict_right_tail = false;
+    double r = build_histogram(&a0, &a);
+    if (right_tail_below_weight()) {
+        // The tail iteration stopped while its tangent still held more
+        // than the area right of X0, and the rescaling pushed the tail
+        // under the weight: build again with the strict stop.
+        Strict_right_tail = true;
+        r = build_histogram(&a0, &a);
+        Strict_right_tail = false;
+        if (right_tail_below_weight()) histogram_error("the right tail stays below the weight", j);
+    }
+    if (r > 1.1) console_printf("!!! H=%f, factor=%f\n", H, r);
+    double loss = (a / a0 - 1) * 1.5 * 100;
+    if (!histogram_finite(loss, a)) histogram_error("the histogram is not finite", j);
+    if (!std::isnan(Served_lo[j])) prove_majorant(j, a, Served_lo[j], Served_hi[j]);
+    console_printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
+    write_block(out.block, j, loss, a);
+    if (j == N) write_curve(out.curve);
+}
+
+static void write_text(FILE *out, const std::string &text)
+{
+    std::fwrite(text.data(), 1, text.size(), out);
 }
 
 int main_2()
@@ -142,6 +178,7 @@ int main_2()
     // Zero once, never cleared between histograms: the last debug line of
     // the tails shows what the previous histogram left in f1.
     for (int i = 0; i < TABLE_SIZE; i++) f1[i] = 0.0;
+    int threads = histogram_threads();
 
     Plan p = read_plan();
     Nd_poi = points_per_histogram(p.factor, nullptr);
@@ -158,35 +195,21 @@ int main_2()
     FILE *out = open_output(TABLE_FILE);
     write_header(out, p);
 
-    for (int j = 0; j <= p.N; j++) {
-        H = Hlist[j];
-        // The last histogram serves every field value from its own up to
-        // H_max, which quantisation can put more than 0.4 above it.
-        Hsup = (j < p.N) ? Hlist[j + 1] : std::fmax(H + HSUP_LAST_STEP, p.h_max);
-        X_min = g1_Deltax_xmaximum_4(H);
-        X_max = g1_Deltax_xmaximum_3(H);
-        X_max_sup = g1_Deltax_xmaximum_3(Hsup);
-
-        double a0, a;
-        double r = build_histogram(&a0, &a);
-        if (right_tail_below_weight()) {
-            // The tail iteration stopped while its tangent still held more
-            // than the area right of X0, and the rescaling pushed the tail
-            // under the weight: build again with the strict stop.
-            Strict_right_tail = true;
-            r = build_histogram(&a0, &a);
-            Strict_right_tail = false;
-            if (right_tail_below_weight()) histogram_error("the right tail stays below the weight", j);
+    std::string curve;
+    if (threads == 1) {
+        for (int j = 0; j <= p.N; j++) {
+            HistogramOutput h;
+            make_histogram(j, p.N, p.h_max, h);
+            write_text(out, h.block);
+            if (j == p.N) curve.swap(h.curve);
         }
-        if (r > 1.1) std::printf("!!! H=%f, factor=%f\n", H, r);
-        double loss = (a / a0 - 1) * 1.5 * 100;
-        if (!histogram_finite(loss, a)) histogram_error("the histogram is not finite", j);
-        if (!std::isnan(Served_lo[j])) prove_majorant(j, a, Served_lo[j], Served_hi[j]);
-        std::printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
-        write_block(out, j, loss, a);
+    } else {
+        curve = make_histograms_in_threads(p.N, p.h_max, threads, out);
     }
     close_file(out, TABLE_FILE);
-    write_curve();
+    FILE *curve_file = open_output(CURVE_FILE);
+    write_text(curve_file, curve);
+    close_file(curve_file, CURVE_FILE);
     commit_outputs();
 
     std::printf("\n     ---------------------------------------------------\n");

@@ -3,6 +3,11 @@
 // that writes the table file and the diagnostic file.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
+#include "numeric/numeric.h"
+
 // Size of every per-histogram array and of the list of field values.
 constexpr int TABLE_SIZE = 30001;
 // Largest index of the last histogram that the list of field values holds.
@@ -35,23 +40,36 @@ constexpr double X_RIGHT = 6.0;
 constexpr double HSUP_LAST_STEP = 0.4;
 // Field value whose histogram prints the debug lines.
 constexpr double DEBUG_H = 1.6;
+// Most threads O1_PHI4_THREADS may ask for: far more than any machine this
+// runs on has cores, low enough that a typing slip cannot exhaust the system.
+constexpr int THREADS_MAX = 1024;
+// Histograms a thread may finish ahead of the one being written, per thread:
+// enough to keep every core busy past a slow histogram, and a bound on the
+// memory held by blocks waiting for their turn.
+constexpr int AHEAD_PER_THREAD = 8;
 
+// Accuracies of the bin search, set once before the histograms are built.
 extern double Acc_interval, Acc_ridders, Acc_a;
-// Start of the right tail and right end of the step region.
-extern double X0, Xlimit;
-// Tail table: slope, intercept and anchor of the tail at entry j, and its
-// flag (1 left tail, 2 right tail, 0 step bin).
-extern double C1[TABLE_SIZE], C2[TABLE_SIZE], C3[TABLE_SIZE];
-extern int X_point[TABLE_SIZE];
 // Number of pieces of every histogram of the run.
 extern int Nd_poi;
-// Field values of the histograms, edges and heights of the current one.
-extern double Hlist[TABLE_SIZE], x1[TABLE_SIZE], f1[TABLE_SIZE];
+// Field values of the histograms.
+extern double Hlist[TABLE_SIZE];
+
+// The state of the histogram being built: each thread that builds
+// histograms has its own.
+// Start of the right tail and right end of the step region.
+extern thread_local double X0, Xlimit;
+// Tail table: slope, intercept and anchor of the tail at entry j, and its
+// flag (1 left tail, 2 right tail, 0 step bin).
+extern thread_local double C1[TABLE_SIZE], C2[TABLE_SIZE], C3[TABLE_SIZE];
+extern thread_local int X_point[TABLE_SIZE];
+// Edges and heights of the current histogram.
+extern thread_local double x1[TABLE_SIZE], f1[TABLE_SIZE];
 // When true, the right-tail iteration stops on its 2 % test only once the
 // tangent point is not left of the candidate (the tangent then holds no more
 // than the area right of it); used to rebuild a histogram whose right tail
 // came out below the weight.
-extern bool Strict_right_tail;
+extern thread_local bool Strict_right_tail;
 // Field values the index table sends to each histogram (through the C lines
 // of the snippet file): [Served_lo[j], Served_hi[j]], both NaN when no entry
 // names histogram j (it is never drawn from).
@@ -96,6 +114,36 @@ void read_served_ranges(int N, double h0, double h_max);
 // the histogram, the field value and x.
 void prove_majorant(int j, double a, double h_lo, double h_hi);
 
-// Phase 2: reads the plan, builds every histogram, writes "O1_Phi4.res" and
-// "O1_g1_f1_Phi4.res", prints the closing text; returns 0.
+// What one histogram gives the output.
+struct HistogramOutput {
+    ConsoleCapture console;  // its console text, when captured
+    std::string block;       // its block of the table file
+    std::string curve;       // the diagnostic file (last histogram only)
+};
+
+// Builds histogram j of 0..N in the calling thread's state (h_max: the last
+// field value of the plan), proves it a majorant, prints its console lines
+// through console_printf and formats its block into out.block, and for
+// j == N the diagnostic file into out.curve.  The previous histogram's last
+// step height must be in f1[Nd_poi - 2] (0 before histogram 0): the debug
+// lines of H = 1.6 show it.  A fault stops through nrerror (or the interval
+// maximum's own stop).
+void make_histogram(int j, int N, double h_max, HistogramOutput &out);
+
+// Threads that build the histograms: O1_PHI4_THREADS when set and not
+// empty, else the cores available (at least 1).  A value that is not a
+// whole number from 1 to THREADS_MAX stops through nrerror.
+int histogram_threads();
+
+// Builds histograms 0..N on the given number of threads (2 or more) and
+// writes them in order, as one thread would: the console text of each
+// histogram to the streams and its block to out.  When histogram j stops the
+// program, everything of the histograms before it is written first, then
+// its console text and its stop, with the same status.  Returns the
+// diagnostic file's text.
+std::string make_histograms_in_threads(int N, double h_max, int threads, FILE *out);
+
+// Phase 2: reads the plan, builds every histogram (on histogram_threads()
+// threads), writes "O1_Phi4.res" and "O1_g1_f1_Phi4.res", prints the closing
+// text; returns 0.
 int main_2();

@@ -1,7 +1,7 @@
 #include <cmath>
-#include <cstdio>
 
 #include "density/density.h"
+#include "numeric/numeric.h"
 #include "tables/tables.h"
 
 // Left tail of the trial area a; returns its finite end.
@@ -73,11 +73,11 @@ static void finish_tails(double a, double f[], const double x[], int *n)
     C2[0] = std::log(a * C1[0]) - C1[0] * C3[0];
     C2[last] = std::log(-a * C1[last]) - C1[last] * C3[last];
     if (H == DEBUG_H) {
-        std::printf("int=%f,x1=%f,a=%20.16e, b=%20.16e, exp(a*x1+b)/a=%20.16e\n", a, C3[0], C1[0], C2[0],
+        console_printf("int=%f,x1=%f,a=%20.16e, b=%20.16e, exp(a*x1+b)/a=%20.16e\n", a, C3[0], C1[0], C2[0],
                     std::exp(C1[0] * C3[0] + C2[0]) / C1[0]);
         for (int j = 1; j <= last; j++)
-            std::printf("x1=%f, f*Dx=%20.16e, a1=%f\n", x[j], (x[j + 1] - x[j]) * f[j], a);
-        std::printf("int=%f,x1=%f,a=%20.16e, b=%20.16e, exp(a*x1+b)/a=%20.16e\n", a, C3[last], C1[last],
+            console_printf("x1=%f, f*Dx=%20.16e, a1=%f\n", x[j], (x[j + 1] - x[j]) * f[j], a);
+        console_printf("int=%f,x1=%f,a=%20.16e, b=%20.16e, exp(a*x1+b)/a=%20.16e\n", a, C3[last], C1[last],
                     C2[last], std::exp(C1[last] * C3[last] + C2[last]) / C1[last]);
     }
 }
