@@ -137,7 +137,7 @@ void make_histogram(int j, int N, double h_max, HistogramOutput &out)
     H = Hlist[j];
     // The last histogram serves every field value from its own up to
     // H_max, which quantisation can put more than 0.4 above it.
-    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + HSUP_LAST_STEP, h_max);
+    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + LAST_HISTOGRAM_REACH, h_max);
     X_min = g1_Deltax_xmaximum_4(H);
     X_max = g1_Deltax_xmaximum_3(H);
     X_max_sup = g1_Deltax_xmaximum_3(Hsup);

@@ -3,6 +3,11 @@
 // that writes the table file and the diagnostic file.
 #pragma once
 
+#include "sampler/table_format.h"
+
+using o1_table_format::LAST_HISTOGRAM_REACH;
+using o1_table_format::ND_POI_MIN;
+
 #include <cstdio>
 #include <string>
 
@@ -12,8 +17,6 @@
 constexpr int TABLE_SIZE = 30001;
 // Largest index of the last histogram that the list of field values holds.
 constexpr int N_HISTOGRAM_MAX = 30000;
-// Fewest pieces a histogram can have: two tails and two step bins.
-constexpr int ND_POI_MIN = 4;
 // Scan step and bracket width of the bin-edge search.
 constexpr double ACC_INTERVAL = 0.1;
 // Accuracy of the bin-edge root and size of the final nudge.
@@ -36,8 +39,6 @@ constexpr double XLIMIT_MARGIN = 0.01;
 // Ends of the range of the integral and of the diagnostic curve.
 constexpr double X_LEFT = -3.0;
 constexpr double X_RIGHT = 6.0;
-// Field value distance of the last histogram's upper neighbour.
-constexpr double HSUP_LAST_STEP = 0.4;
 // Field value whose histogram prints the debug lines.
 constexpr double DEBUG_H = 1.6;
 // Most threads O1_PHI4_THREADS may ask for: far more than any machine this
