@@ -47,6 +47,9 @@ double log_weight(double h, double shift, double x);
 // their number (0 to 3; a double root may be found once or twice).  Needs
 // Landa >= 0.5, where the slope has at most three monotone pieces.
 int slope_roots(double h, double c, double roots[3]);
+// Scan and bisection steps of the last mode search in this thread (its cost,
+// for checks; nothing reads it to compute).
+extern thread_local long Mode_search_steps;
 // Right mode of the weight at field value h (needs Landa >= 0.5 and h >= 0).
 // Stops through nrerror if the scan finds no sign change of the slope.
 double g1_Deltax_xmaximum_3(double h);
@@ -61,5 +64,6 @@ double g1_Deltax_max(double x1, double x2);
 // Bin equation: g1_Deltax_max(x1, x2) (x2 - x1) - a.
 double g1_Deltax(double x1, double x2, double a);
 // First scan point x1 + k step (k >= 1) where fn(x1, x, a) > 0 (returned),
-// or is exactly 0 (1.01 x returned); Xlimit + 1 once the scan passes Xlimit.
-double root1(double (*fn)(double, double, double), double x1, double step, double a);
+// or is exactly 0 (1.01 x returned); xlimit + 1 once the scan passes xlimit
+// (the right end of the step region).
+double root1(double (*fn)(double, double, double), double x1, double step, double a, double xlimit);

@@ -2,7 +2,6 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
-#include "tables/tables.h"
 
 // Exit status of the one fatal stop that does not go through nrerror.
 constexpr int INTERVAL_MAX_EXIT = -1;
@@ -60,7 +59,7 @@ double g1_Deltax(double x1, double x2, double a)
     return m * (x2 - x1) - a;
 }
 
-double root1(double (*fn)(double, double, double), double x1, double step, double a)
+double root1(double (*fn)(double, double, double), double x1, double step, double a, double xlimit)
 {
     double x = x1;
     for (;;) {
@@ -68,8 +67,8 @@ double root1(double (*fn)(double, double, double), double x1, double step, doubl
         double v = fn(x1, x, a);
         if (v == 0) return 1.01 * x;
         if (v > 0) return x;
-        // Written as "not below" so that a non-finite Xlimit ends the scan
+        // Written as "not below" so that a non-finite xlimit ends the scan
         // instead of running it for ever.
-        if (!(x <= Xlimit)) return Xlimit + 1;
+        if (!(x <= xlimit)) return xlimit + 1;
     }
 }

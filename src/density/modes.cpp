@@ -3,6 +3,8 @@
 #include "density/density.h"
 #include "numeric/numeric.h"
 
+thread_local long Mode_search_steps;
+
 // Positive zero of the second derivative of the exponent: the slope falls
 // strictly on [x_s, oo) and on (-oo, -x_s], so each holds at most one mode.
 static double start_point()
@@ -12,6 +14,7 @@ static double start_point()
 
 double g1_Deltax_xmaximum_3(double h)
 {
+    Mode_search_steps = 0;
     double x = start_point();
     if (std::fabs(g1p(h, x)) < MODE_SLOPE_TOL) return x;
     // Scan right until the slope turns negative; the first step is taken
@@ -24,10 +27,12 @@ double g1_Deltax_xmaximum_3(double h)
         v = g1p(h, x);
         if (v == 0) return x;
         if (++steps > MODE_SCAN_MAX) nrerror("!!! no right maximum of the weight found: the field value is too large");
+        Mode_search_steps++;
     } while (v > 0);
     // Bisection on [p, x]: slope positive at p, negative at x.
     double m = x;
     for (int i = 0; i < MODE_BISECTION_MAX; i++) {
+        Mode_search_steps++;
         m = (p + x) / 2;
         v = g1p(h, m);
         if (std::fabs(v) < MODE_SLOPE_TOL) return m;
@@ -39,6 +44,7 @@ double g1_Deltax_xmaximum_3(double h)
 
 double g1_Deltax_xmaximum_4(double h)
 {
+    Mode_search_steps = 0;
     double x = -start_point();
     if (std::fabs(g1p(h, x)) < MODE_SLOPE_TOL) return x;
     if (g1p(h, x) > 0) return NO_LEFT_MODE;
@@ -51,10 +57,12 @@ double g1_Deltax_xmaximum_4(double h)
         if (std::fabs(g1p(h, x)) < MODE_SLOPE_TOL) return x;
         if (!(g1p(h, x) < 0)) break;
         if (++steps > MODE_SCAN_MAX) nrerror("!!! no left maximum of the weight found: the field value is too large");
+        Mode_search_steps++;
     }
     // Bisection on [x, q]: slope positive at x, negative at q.
     double m = x;
     for (int i = 0; i < MODE_BISECTION_MAX; i++) {
+        Mode_search_steps++;
         m = (q + x) / 2;
         double v = g1p(h, m);
         if (std::fabs(v) < MODE_SLOPE_TOL) return m;

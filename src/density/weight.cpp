@@ -11,12 +11,12 @@ thread_local double X_max_sup;
 
 double g1(double x)
 {
-    return std::exp(H * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1));
+    return std::exp(log_weight(H, X_max, x));
 }
 
 double g2(double x)
 {
-    return std::exp(Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1));
+    return std::exp(log_weight(Hsup, X_max, x));
 }
 
 double log_weight(double h, double shift, double x)

@@ -21,7 +21,7 @@ constexpr double SAMPLE_FLOOR = 1e-300;
 bool weight_sound_at(double h)
 {
     double X = g1_Deltax_xmaximum_3(h);
-    if (std::exp(-X * X - Landa * (X * X - 1) * (X * X - 1)) < WEIGHT_FLOOR) return false;
+    if (std::exp(log_weight(h, X, X)) < WEIGHT_FLOOR) return false;
     // The first stages of phase 2's integral over [X_LEFT, X_RIGHT] sample
     // the weight at QUAD_SAMPLES + 1 evenly spaced points; a peak so narrow
     // that all of them underflow leaves the quadrature nothing to see.

@@ -25,10 +25,10 @@ static Plan read_plan()
     FILE *f = open_file(PLAN_FILE, "r");
     // Counts are read wide, so that an absurd count is refused instead of
     // overflowing an int.
-    long long count = 0, M = 0;
-    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%lld %lf\n", &count, &p.factor) != 2)
+    long long histograms = 0, M = 0;
+    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%lld %lf\n", &histograms, &p.factor) != 2)
         file_error("cannot read the parameters from", PLAN_FILE);
-    long long N = count - 1;
+    long long N = histograms - 1;
     if (N > N_HISTOGRAM_MAX) {
         std::printf("N_histogram=%lld >= N_histogram_MAX=%d\n", N, N_HISTOGRAM_MAX);
         nrerror("N_histogram must be < N_histogram_MAX\n");
@@ -87,7 +87,7 @@ static bool right_tail_below_weight()
 {
     int last = Nd_poi - 1;
     double x = C3[last];
-    double F = Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1);
+    double F = log_weight(Hsup, X_max, x);
     return C1[last] * x + C2[last] < F;
 }
 
@@ -126,7 +126,7 @@ static void write_curve(std::string &out)
     double x = X_LEFT;
     while (x <= X_RIGHT) {
         if (x > x1[k + 1]) k = k + 1;
-        double v = xo_xnd_change(1, x, &k, f1, nullptr, &n);
+        double v = xo_xnd_change(XO_EVALUATE, x, &k, f1, nullptr, &n);
         append_format(out, "%f %f %f\n", x, g1(x), v);
         x = x + (X_RIGHT - X_LEFT) / CURVE_STEPS;
     }

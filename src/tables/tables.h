@@ -3,15 +3,14 @@
 // that writes the table file and the diagnostic file.
 #pragma once
 
-#include "sampler/table_format.h"
-
-using o1_table_format::LAST_HISTOGRAM_REACH;
-using o1_table_format::ND_POI_MIN;
-
 #include <cstdio>
 #include <string>
 
 #include "numeric/numeric.h"
+#include "sampler/table_format.h"
+
+using o1_table_format::LAST_HISTOGRAM_REACH;
+using o1_table_format::ND_POI_MIN;
 
 // Size of every per-histogram array and of the list of field values.
 constexpr int TABLE_SIZE = 30001;
@@ -23,6 +22,9 @@ constexpr double ACC_INTERVAL = 0.1;
 constexpr double ACC_RIDDERS = 1e-8;
 // Tolerance of the area search on the distance of the last edge to Xlimit.
 constexpr double ACC_A = 1e-7;
+// The area search also stops once the last edge lies within
+// 1/(AREA_TOL_BINS n) of Xlimit, n the number of step bins.
+constexpr double AREA_TOL_BINS = 50.0;
 // Factor by which the area search brackets the common area.
 constexpr double AREA_BRACKET_FACTOR = 1.2;
 // Bracketing steps of the area search before it gives up.
@@ -76,7 +78,28 @@ extern thread_local bool Strict_right_tail;
 // names histogram j (it is never drawn from).
 extern double Served_lo[TABLE_SIZE], Served_hi[TABLE_SIZE];
 
-// The envelope evaluator, by mode:
+// The envelope evaluator's modes.  The edge array x1 is in one of two frames:
+// full (count Nd_poi: x1[1] the end of the left tail, x1[2..Nd_poi-1] the
+// step edges, tails at entries 0 and Nd_poi - 1) or inner (count Nd_poi - 2:
+// the step region alone, one slot down, x1[0] its left end).
+constexpr int XO_EVALUATE = 1;                // majorant at abscissa a in bin *bin (full frame)
+constexpr int XO_BUILD_TAILS = 2;             // both tails for the trial area a (inner frame)
+constexpr int XO_REINSERT_AFTER_SEARCH = 3;   // inner -> full: values one slot up, save[0] into values[0]
+constexpr int XO_REMOVE_FIRST = 4;            // full -> inner: save[0] <- values[0], values one slot down
+constexpr int XO_REINSERT_AFTER_HEIGHTS = 5;  // the same as XO_REINSERT_AFTER_SEARCH
+constexpr int XO_FINISH_TAILS = 6;            // heights into the full frame, tails rescaled to the area a
+constexpr int XO_DROP_TWO = 21;               // full -> inner for the count alone
+// Per histogram the modes run in this order, each caller leaving x1 in the
+// frame named:
+//   find_a       XO_DROP_TWO                      count inner, x1 untouched
+//   find_x_all   XO_BUILD_TAILS, per trial area   inner: x1[0] the left tail's end,
+//                                                 x1[1..n] the step edges found
+//   find_a       XO_REINSERT_AFTER_SEARCH         full (x1[0] = 0 from a fresh save slot)
+//   corrections  XO_REMOVE_FIRST                  inner, for the heights and checks
+//   corrections  XO_REINSERT_AFTER_HEIGHTS        full
+//   corrections  XO_FINISH_TAILS                  full, f1 in the full frame, tails final
+//   write_curve  XO_EVALUATE, per curve point     full (last histogram only)
+// In detail:
 //  1 evaluate the majorant at abscissa a in bin *bin (tails at 0 and *n - 1,
 //    else values[*bin]);
 //  2 build both tails for the trial area a (inner frame, *n = Nd_poi - 2):
@@ -92,17 +115,17 @@ double xo_xnd_change(int mode, double a, int *bin, double values[], double save[
 // Next bin edge right of x_prev for the area a, or Xlimit + 1 when there is
 // none up to Xlimit.
 double find_x(double x_prev, double a);
-// Tails and all n step-bin edges x1[0..n] for the trial area a.
-void find_x_all(double a, double x1[], int n);
-// Common area of the histogram, searched from a0 by brackets of 1.2 and
-// bisection until the last edge meets Xlimit; leaves the edges in x1 (full
-// frame).  Stops through nrerror if the bracketing does not close.
-double find_a(double a0, double x1[], int Nd_poi);
-// Pins the last edge to the start of the right tail, raises *a by the
-// correction ratio (returned, at least 1.001), computes the heights f1,
-// checks every step against the weight (fatal if one is below) and finishes
-// the tails.
-double corrections(double x1[], double f1[], double *a, int Nd_poi);
+// Tails and all n step-bin edges edges[0..n] for the trial area a.
+void find_x_all(double a, double edges[], int n);
+// Common area of a histogram of nd pieces, searched from a0 by brackets of
+// 1.2 and bisection until the last edge meets Xlimit; leaves the edges in
+// edges (full frame).  Stops through nrerror if the bracketing does not close.
+double find_a(double a0, double edges[], int nd);
+// For a histogram of nd pieces with the edges of find_a: pins the last edge
+// to the start of the right tail, raises *a by the correction ratio
+// (returned, at least 1.001), computes the heights, checks every step against
+// the weight (fatal if one is below) and finishes the tails.
+double corrections(double edges[], double heights[], double *a, int nd);
 
 // Reads the C lines and the index table of "temp1.tmp" into Served_lo and
 // Served_hi for the histograms 0..N, clipped to [h0, h_max).  A file that

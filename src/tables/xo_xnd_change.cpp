@@ -10,9 +10,10 @@ static double build_left_tail(double a)
     if (H < 1.5) {
         // Tangent of log g1 at x0 = -1.1 (H < 1) or -1 (1 <= H < 1.5).
         double x0 = (H < 1) ? -1.1 : -1.0;
-        double s = H - 2 * x0 * (1 - 2 * Landa) - 4 * Landa * x0 * x0 * x0;
+        double s = g1p(H, x0);
         C1[0] = s;
-        C2[0] = (H * x0 - x0 * x0 - Landa * (x0 * x0 - 1) * (x0 * x0 - 1)) - s * x0 - H * X_max;
+        // log_weight with the shift 0: H x0 - x0^2 - Landa (x0^2 - 1)^2.
+        C2[0] = log_weight(H, 0.0, x0) - s * x0 - H * X_max;
         C3[0] = (std::log(a * s) - C2[0]) / s;
     } else {
         // Slope H over the largest value of -x^2 - Landa (x^2 - 1)^2, which
@@ -36,8 +37,8 @@ static void build_right_tail(double a, int n)
     for (;;) {
         count++;
         X0 = v;
-        F = Hsup * (v - X_max) - v * v - Landa * (v * v - 1) * (v * v - 1);
-        S = Hsup - 2 * v * (1 - 2 * Landa) - 4 * Landa * v * v * v;
+        F = log_weight(Hsup, X_max, v);
+        S = g1p(Hsup, v);
         Xlimit = v + (std::log(-a * S) - F) / S;
         if (X0 > Xlimit) {
             v = (X0 + Xlimit) / 2;
@@ -85,29 +86,29 @@ static void finish_tails(double a, double f[], const double x[], int *n)
 double xo_xnd_change(int mode, double a, int *bin, double values[], double save[], int *n)
 {
     switch (mode) {
-    case 1: {
+    case XO_EVALUATE: {
         int k = *bin;
         if (k == 0 || k == *n - 1) return std::exp(C1[k] * a + C2[k]);
         return values[k];
     }
-    case 2:
+    case XO_BUILD_TAILS:
         save[0] = values[0];
         values[0] = build_left_tail(a);
         build_right_tail(a, *n);
         return 0;
-    case 3:
-    case 5:
+    case XO_REINSERT_AFTER_SEARCH:
+    case XO_REINSERT_AFTER_HEIGHTS:
         reinsert_first(values, save, n);
         return 0;
-    case 4:
+    case XO_REMOVE_FIRST:
         save[0] = values[0];
         *n = *n - 2;
         for (int j = 0; j <= *n; j++) values[j] = values[j + 1];
         return 0;
-    case 6:
+    case XO_FINISH_TAILS:
         finish_tails(a, values, save, n);
         return 0;
-    case 21:
+    case XO_DROP_TWO:
         *n = *n - 2;
         return 0;
     default:
