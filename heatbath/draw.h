@@ -1,0 +1,42 @@
+// The heat bath's one contact with the sampler library: how the sampler is
+// made for a simulation and how one site's value is drawn.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "sampler/sampler.h"
+
+namespace o1hb {
+
+// The generator of every update.
+using Rng = o1phi4::Xoshiro256ss;
+
+// Uniform double in [0, 1) from the top 53 bits of one output.
+inline double uniform(Rng &g) { return static_cast<double>(g() >> 11) * 0x1.0p-53; }
+
+using HeatBathSampler = o1phi4::Sampler;
+
+// Proposals made and draws that needed the table-free fallback.
+struct DrawStats {
+    std::uint64_t trials = 0;
+    std::uint64_t fallback = 0;
+};
+
+// The sampler of table for the coupling landa, set up for a heat bath.
+// Throws o1phi4::TableError when the table cannot serve as a majorant at all.
+inline HeatBathSampler make_heat_bath_sampler(o1phi4::Table table, double landa)
+{
+    return HeatBathSampler(std::move(table), landa);
+}
+
+// One value from exp(h x - x^2 - landa (x^2 - 1)^2) for a field value of
+// either sign: the weight at -h is the mirror image of the weight at h.
+// Throws o1phi4::FieldError for a field value the table does not serve.
+inline double heat_bath_draw(const HeatBathSampler &s, double h, Rng &g, DrawStats &stats)
+{
+    if (h < 0) return -s.draw(-h, g, stats.trials);
+    return s.draw(h, g, stats.trials);
+}
+
+}  // namespace o1hb
