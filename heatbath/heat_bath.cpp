@@ -16,7 +16,8 @@ void heat_bath_sweep(const Lattice &lat, double beta, const HeatBathSampler &s, 
         double sum = 0;
         for (std::size_t k = 0; k < n; ++k) sum += f[nb[k]];
         const double h = beta * sum;
-        max_abs_h = std::fmax(max_abs_h, std::fabs(h));
+        // Not std::fmax: its NaN rules make it a library call.
+        if (std::fabs(h) > max_abs_h) max_abs_h = std::fabs(h);
         f[x] = heat_bath_draw(s, h, g, st.draw);
     }
     st.max_abs_h = max_abs_h;

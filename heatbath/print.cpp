@@ -25,7 +25,6 @@ void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analy
 {
     const RunParameters &p = o.run;
     const double V = static_cast<double>(r.phi.size());
-    const double sweeps = static_cast<double>(p.sweeps);
     if (p.update == Update::HeatBath) {
         const HeatBathStats &h = r.heat_bath;
         std::fprintf(out, "heat bath: %llu draws, acceptance %.4f, %llu by the table-free fallback, largest |h| %.4f\n",
@@ -40,14 +39,16 @@ void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analy
         std::fprintf(out, "clusters: %d per sweep, mean size %.2f sites (%.4f of the lattice)\n", p.clusters,
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters),
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters) / V);
-    std::fprintf(out, "cpu: thermalisation %.3f s, measured sweeps %.3f s (updates %.3f s)\n", r.cpu_therm, r.cpu_measured,
-                 r.cpu_updates);
-    std::fprintf(out, "cost: %.2f ns per site and sweep (updates of the measured sweeps)\n", 1e9 * r.cpu_updates / (sweeps * V));
-    // Effective independent samples N / (2 tau_int) per CPU second of updating.
+    std::fprintf(out, "cpu: thermalisation %.3f s, measured sweeps %.3f s\n", r.cpu_therm, r.cpu_measured);
+    if (p.therm > 0)
+        std::fprintf(out, "cost: %.2f ns per site and sweep (thermalisation: updates alone)\n",
+                     1e9 * r.cpu_therm / (static_cast<double>(p.therm) * V));
+    // Effective independent samples N / (2 tau_int) per CPU second of the
+    // measured sweeps (updates, measuring, writing the series).
     for (const Estimate &e : an.rows)
         if (e.name == "energy" || e.name == "m^2")
             std::fprintf(out, "effective samples of %s per cpu second: %.1f\n", e.name.c_str(),
-                         static_cast<double>(an.n) / (2 * e.ac.tau) / r.cpu_updates);
+                         static_cast<double>(an.n) / (2 * e.ac.tau) / r.cpu_measured);
 }
 
 }  // namespace o1hb

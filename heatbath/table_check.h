@@ -4,6 +4,8 @@
 // the heat bath silently.
 #pragma once
 
+#include <cmath>
+
 #include "sampler/sampler.h"
 
 namespace o1hb {
@@ -16,9 +18,9 @@ struct TableCheck {
     bool ok = true;
     int histograms = 0;   // histograms checked (those the index table uses)
     // The worst point found: histogram, field value, abscissa and the ratio
-    // majorant/weight there (1 when nothing was checked).
+    // majorant/weight there (infinite when nothing was checked).
     int m = -1;
-    double h = 0, x = 0, ratio = 1;
+    double h = 0, x = 0, ratio = INFINITY;
 };
 
 // Checks every histogram the index table uses at both ends of the field
