@@ -19,13 +19,16 @@ constexpr double DEFAULT_ALPHA = 1e-4;
 constexpr long DEFAULT_MAP_POINTS = 200000;
 // Default field values of the sampling test, as fractions of [H0, H_max).
 constexpr double DEFAULT_FRACTIONS[] = {0.0, 0.2, 0.45, 0.7, 0.95};
+// Of these, the ones tested with both signs (the sampler serves -h too).
+constexpr double MIRRORED_FRACTIONS[] = {0.2, 0.7};
 
 void usage()
 {
     std::fprintf(stderr,
                  "usage: o1_phi4_check TABLE LANDA [options]\n"
                  "  -n N      samples per field value (default %ld)\n"
-                 "  -H h      field value for the sampling test (repeatable; default 5 spread over [H0, H_max))\n"
+                 "  -H h      field value for the sampling test, of either sign (repeatable; default 5 spread over\n"
+                 "            [H0, H_max) and the negatives of two of them)\n"
                  "  -k K      equiprobable bins of the chi-square test (default %d)\n"
                  "  -a ALPHA  level of the chi-square and acceptance tests (default %g)\n"
                  "  -s SEED   seed of the draws and of the random field values (default 1)\n"
@@ -152,8 +155,10 @@ int main(int argc, char **argv)
     pass = pass && map_ok;
 
     // Sampling.
-    if (fields.empty())
+    if (fields.empty()) {
         for (double f : DEFAULT_FRACTIONS) fields.push_back(t.H0 + f * (t.H_max - t.H0));
+        for (double f : MIRRORED_FRACTIONS) fields.push_back(-(t.H0 + f * (t.H_max - t.H0)));
+    }
     std::printf("\nsampling: %ld draws per field value, %ld equiprobable bins, level %g\n", n, bins, alpha);
     std::printf("%12s %6s %10s %8s %10s %10s %10s %8s  %s\n", "h", "hist", "chi2", "dof", "p-value", "acc.meas", "acc.pred", "z",
                 "result");

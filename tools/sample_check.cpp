@@ -45,8 +45,10 @@ SampleReport check_samples(const o1phi4::Sampler &s, double h, long n, int bins,
     r.chi2_ok = r.p_value >= alpha;
 
     // Trials until n acceptances: p_hat = n/T has standard deviation about
-    // p*sqrt((1 - p)/n).
-    const double p = std::exp(law.log_integral() - std::log(s.nd_poi() * b.a));
+    // p*sqrt((1 - p)/n).  A negative h is drawn at -h, whose integral is
+    // exp(2*h*X_max) times that at h.
+    const double log_z = h < 0 ? law.log_integral() + 2 * h * b.X_max : law.log_integral();
+    const double p = std::exp(log_z - std::log(s.nd_poi() * b.a));
     r.acc_predicted = p;
     r.acc_measured = static_cast<double>(n) / static_cast<double>(trials);
     const double sd = p * std::sqrt(std::max(1 - p, 1e-300) / static_cast<double>(n));

@@ -1,5 +1,6 @@
 // The C interface: a handle holding a Sampler and its generator; every C++
 // exception stops at this boundary and becomes a status.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -10,7 +11,8 @@
 struct o1_sampler {
     o1phi4::Sampler sampler;
     o1phi4::Xoshiro256ss rng;
-    uint64_t trials;
+    o1phi4::DrawStats stats;
+    bool fallback;  // draw field values the table does not serve without it
 };
 
 namespace {
@@ -42,12 +44,12 @@ o1_status o1_sampler_open(const char *path, double landa, uint64_t seed, o1_samp
         set_error(err, err_size, "o1_sampler_open: null argument");
         return O1_ERR_ARGUMENT;
     }
-    if (!(landa >= 0) || landa > 1e300) {
-        set_error(err, err_size, "o1_sampler_open: Landa must be a finite number >= 0");
+    if (!(landa >= 0) || !(landa <= o1phi4::MAX_LANDA)) {
+        set_error(err, err_size, "o1_sampler_open: Landa must be a number from 0 to 1e300");
         return O1_ERR_ARGUMENT;
     }
     try {
-        *out = new o1_sampler{o1phi4::Sampler(o1phi4::load_table(path), landa), o1phi4::Xoshiro256ss(seed), 0};
+        *out = new o1_sampler{o1phi4::Sampler(o1phi4::load_table(path), landa), o1phi4::Xoshiro256ss(seed), {}, false};
         set_error(err, err_size, "");
         return O1_OK;
     } catch (const o1phi4::TableError &e) {
@@ -68,7 +70,14 @@ void o1_sampler_seed(o1_sampler *s, uint64_t seed)
 {
     if (!s) return;
     s->rng.seed(seed);
-    s->trials = 0;
+    s->stats = o1phi4::DrawStats();
+}
+
+o1_status o1_sampler_set_fallback(o1_sampler *s, int on)
+{
+    if (!s) return O1_ERR_ARGUMENT;
+    s->fallback = on != 0;
+    return O1_OK;
 }
 
 o1_status o1_sampler_draw(o1_sampler *s, double h, double *x) { return o1_sampler_draw_n(s, h, x, 1); }
@@ -78,16 +87,21 @@ o1_status o1_sampler_draw_n(o1_sampler *s, double h, double *x, size_t n)
     if (!s || (!x && n > 0)) return O1_ERR_ARGUMENT;
     int m;
     o1phi4::FieldError::Kind k;
-    if (!s->sampler.try_histogram(h, m, &k)) return status_of(k);
+    const bool table = s->sampler.try_histogram(h, m, &k);
+    if (!table && !(s->fallback && std::isfinite(h))) return status_of(k);
     try {
-        for (size_t i = 0; i < n; ++i) x[i] = s->sampler.draw_from(m, h, s->rng, s->trials);
+        if (table)
+            for (size_t i = 0; i < n; ++i) x[i] = s->sampler.draw_from(m, h, s->rng, s->stats.trials);
+        else
+            for (size_t i = 0; i < n; ++i, ++s->stats.fallback) x[i] = s->sampler.draw_fallback(h, s->rng, s->stats.trials);
     } catch (const std::exception &) {
         return O1_ERR_TRIALS;
     }
     return O1_OK;
 }
 
-uint64_t o1_sampler_trials(const o1_sampler *s) { return s ? s->trials : 0; }
+uint64_t o1_sampler_trials(const o1_sampler *s) { return s ? s->stats.trials : 0; }
+uint64_t o1_sampler_fallback_draws(const o1_sampler *s) { return s ? s->stats.fallback : 0; }
 
 int o1_sampler_histogram(const o1_sampler *s, double h, o1_status *status)
 {

@@ -10,6 +10,13 @@
  *
  * A handle owns the table and one xoshiro256** generator; it is not safe to
  * draw from one handle in two threads at once (open one handle per thread).
+ *
+ * Field values: the table serves h in [H0, H_max) and, since the weight is
+ * symmetric (P(x; -h) = P(-x; h)), a negative h whose mirror -h it serves
+ * (drawn as -x for -h): with H0 >= 0, every h with |h| in [H0, H_max).  Any
+ * other finite h (|h| >= H_max, |h| < H0, a field index missing from the
+ * index table) is an error status, or, after o1_sampler_set_fallback(s, 1),
+ * drawn exactly without the table (slower: a Gaussian envelope).
  */
 #ifndef O1_SAMPLER_C_H
 #define O1_SAMPLER_C_H
@@ -28,8 +35,8 @@ typedef enum o1_status {
     O1_ERR_TABLE = 1,          /* the file cannot be read or is malformed */
     O1_ERR_ARGUMENT = 2,       /* null pointer, or Landa < 0 / not finite */
     O1_ERR_NAN = 3,            /* h is NaN */
-    O1_ERR_BELOW_H0 = 4,       /* h < H0 */
-    O1_ERR_ABOVE_H_MAX = 5,    /* h >= H_max */
+    O1_ERR_BELOW_H0 = 4,       /* h < H0 (for a mirrored h: -h < H0) */
+    O1_ERR_ABOVE_H_MAX = 5,    /* h >= H_max (mirrored: -h >= H_max), or h infinite */
     O1_ERR_MISSING_INDEX = 6,  /* the field index of h is not in the index table */
     O1_ERR_TRIALS = 7,         /* no acceptance within the trial limit */
     O1_ERR_MEMORY = 8
@@ -44,10 +51,17 @@ o1_status o1_sampler_open(const char *path, double landa, uint64_t seed, o1_samp
 /* Releases the handle (NULL is allowed). */
 void o1_sampler_free(o1_sampler *s);
 
-/* Restarts the generator from seed. */
+/* Restarts the generator from seed and sets both counters to 0. */
 void o1_sampler_seed(o1_sampler *s, uint64_t seed);
 
-/* One x for field value h in [H0, H_max).  *x is untouched on failure. */
+/* on != 0: draw field values the table does not serve with the exact
+ * table-free fallback instead of failing (NaN and infinite h still fail);
+ * on == 0 (the default after open): fail with their status.  O1_ERR_ARGUMENT
+ * when s is NULL. */
+o1_status o1_sampler_set_fallback(o1_sampler *s, int on);
+
+/* One x for field value h (see the top of this file).  *x is untouched on
+ * failure. */
 o1_status o1_sampler_draw(o1_sampler *s, double h, double *x);
 /* n values for one h into x[0..n-1] (the histogram is looked up once).  On
  * failure none or only part of x is written. */
@@ -56,8 +70,11 @@ o1_status o1_sampler_draw_n(o1_sampler *s, double h, double *x, size_t n);
 /* Proposals made since open or the last seed (accepted draws / trials is the
  * measured acceptance rate). */
 uint64_t o1_sampler_trials(const o1_sampler *s);
+/* Draws made by the fallback since open or the last seed. */
+uint64_t o1_sampler_fallback_draws(const o1_sampler *s);
 
-/* The histogram number serving h, or -1 with *status set (status may be NULL). */
+/* The histogram number serving h (for a mirrored h the one serving -h), or
+ * -1 with *status set (status may be NULL); the fallback is no histogram. */
 int o1_sampler_histogram(const o1_sampler *s, double h, o1_status *status);
 
 /* Table constants. */

@@ -1,5 +1,6 @@
 // Set-up of the sampler: the dense field-index lookup, the tails in the form
-// the draw uses, and per step its width, height and squeeze.
+// the draw uses, and per step its width, height and squeeze; the envelope of
+// the fallback; the messages of field values the table does not serve.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,12 @@ constexpr double SQUEEZE_MARGIN = 1e-9;
 // Bisection steps for the valley of the exponent (enough to reach adjacent
 // doubles on any interval).
 constexpr int VALLEY_STEPS = 200;
+// Newton steps for the fallback's envelope (it converges in about ten; the
+// limit only guards against a start far from the root).
+constexpr int ENVELOPE_STEPS = 200;
+// Relative change of k at which Newton's method has converged (rounding
+// keeps it from reaching 0).
+constexpr double ENVELOPE_TOL = 1e-14;
 
 // Slope of the exponent h*x - x*x - landa*(x*x - 1)^2.
 double slope(double landa, double h, double x) { return h - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
@@ -46,6 +53,40 @@ double valley(double landa, double h)
 
 }  // namespace
 
+namespace detail {
+
+GaussEnvelope gauss_envelope(double landa, double h)
+{
+    const double L = landa;
+    if (L == 0) return {h / 2, std::sqrt(0.5), 0.0, 0.0, 0.0};
+    // g(k) = 2k + 2(2L - 1) - 2L/k - L h^2/k^2 is the cubic divided by k^2:
+    // increasing and concave for k > 0, so Newton's method from a point left
+    // of its root climbs to it, and from the right it lands left of it.
+    // Start right of the root: g(1 + |2L - 1| + L + cbrt(L h^2/2)) > 0.
+    const double sL = std::sqrt(L);
+    auto g = [&](double k) { return 2 * k + 2 * (2 * L - 1) - 2 * L / k - (sL * h / k) * (sL * h / k); };
+    auto dg = [&](double k) { return 2 + 2 * L / (k * k) + 2 * (sL * h / k) * (sL * h / k) / k; };
+    const double cb = std::cbrt(h);
+    double k = 1 + std::fabs(2 * L - 1) + L + std::cbrt(L / 2) * cb * cb;
+    for (int i = 0; i < ENVELOPE_STEPS; ++i) {
+        const double gk = g(k);
+        if (gk == 0) break;
+        double next = k - gk / dg(k);
+        // Right of the root a step may leave k > 0: halve instead.
+        if (gk > 0 && !(next > 0)) next = k / 2;
+        // Left of the root every step climbs until rounding stops it.
+        if (gk < 0 && !(next > k)) break;
+        const bool done = std::fabs(next - k) <= ENVELOPE_TOL * k;
+        k = next;
+        if (done) break;
+    }
+    // Any k > 0 gives an exact envelope; the root only makes it the tightest.
+    const double tau = (k + 2 * L - 1) / (2 * L);
+    return {h / (2 * k), std::sqrt(0.5 / k), L, tau, tau >= 0 ? std::sqrt(tau) : std::nan("")};
+}
+
+}  // namespace detail
+
 void Xoshiro256ss::seed(std::uint64_t seed)
 {
     // splitmix64 fills the state, which is then never all zero.
@@ -58,12 +99,14 @@ void Xoshiro256ss::seed(std::uint64_t seed)
     }
 }
 
-Sampler::Sampler(Table table, double landa, std::uint64_t max_trials)
-    : table_(std::move(table)), landa_(landa), max_trials_(max_trials), nd_(table_.nd_poi), map_(table_.c_map), j_first_(0)
+Sampler::Sampler(Table table, double landa, SamplerOptions options)
+    : table_(std::move(table)), landa_(landa), options_(options), nd_(table_.nd_poi), mirror_below_(std::fmin(table_.H0, 0.0)),
+      map_(table_.c_map), j_first_(0)
 {
     const Table &t = table_;
-    if (!(landa_ >= 0) || !std::isfinite(landa_))
-        throw TableError(t.file, 0, "Landa must be a finite number >= 0 for the weight to be integrable");
+    if (!(landa_ >= 0) || !(landa_ <= MAX_LANDA))
+        throw TableError(t.file, 0, "Landa must be a number from 0 to 1e300 for the weight to be integrable");
+    if (options_.max_trials == 0) throw std::invalid_argument("a sampler needs at least one proposal per draw (max_trials 0)");
     if (nd_ < 3 || t.blocks.size() != static_cast<std::size_t>(t.n_histogram) + 1 || t.c_map.empty() ||
         t.index_j.size() != t.index_m.size())
         throw TableError(t.file, 0, "incomplete table");
@@ -139,40 +182,51 @@ FieldError::Kind Sampler::failure(double h) const noexcept
 {
     long j;
     if (std::isnan(h)) return FieldError::NotANumber;
-    if (h < table_.H0) return FieldError::BelowH0;
-    if (h >= table_.H_max || !field_index(table_, h, j)) return FieldError::AboveHmax;
+    const double a = h < mirror_below_ ? -h : h;
+    if (a < table_.H0) return FieldError::BelowH0;
+    if (a >= table_.H_max || !field_index(table_, a, j)) return FieldError::AboveHmax;
     return FieldError::MissingIndex;
 }
 
 int Sampler::histogram(double h) const
 {
     int m;
-    FieldError::Kind k;
-    if (try_histogram(h, m, &k)) return m;
-    char buf[200];
+    if (try_histogram(h, m)) return m;
+    not_served(h);
+}
+
+void Sampler::not_served(double h) const
+{
+    const FieldError::Kind k = failure(h);
+    if (k == FieldError::NotANumber) throw FieldError(k, h, 0, "field value is not a number");
+    const double a = h < mirror_below_ ? -h : h;
+    // A field value drawn through its mirror: the message names both.
+    char what[100];
+    if (a != h) std::snprintf(what, sizeof what, "the mirror %.17g of field value %.17g", a, h);
+    else std::snprintf(what, sizeof what, "field value %.17g", h);
+    char buf[300];
     long j = 0;
     switch (k) {
-    case FieldError::NotANumber:
-        throw FieldError(k, h, 0, "field value is not a number");
     case FieldError::BelowH0:
-        std::snprintf(buf, sizeof buf, "field value %.17g is below H0 = %.17g", h, table_.H0);
+        std::snprintf(buf, sizeof buf, "%s is below H0 = %.17g", what, table_.H0);
         break;
     case FieldError::AboveHmax:
-        std::snprintf(buf, sizeof buf, "field value %.17g is not below H_max = %.17g", h, table_.H_max);
+        std::snprintf(buf, sizeof buf, "%s is not below H_max = %.17g", what, table_.H_max);
         break;
-    case FieldError::MissingIndex:
-        field_index(table_, h, j);
-        std::snprintf(buf, sizeof buf, "field value %.17g has the field index %ld, which the index table lacks", h, j);
+    default:
+        field_index(table_, a, j);
+        std::snprintf(buf, sizeof buf, "%s has the field index %ld, which the index table lacks", what, j);
         break;
     }
     throw FieldError(k, h, j, buf);
 }
 
-void Sampler::too_many_trials(double h) const
+void Sampler::too_many_trials(double h, bool fallback) const
 {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "no acceptance in %llu trials at field value %.17g: the table does not fit the weight",
-                  static_cast<unsigned long long>(max_trials_), h);
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "no acceptance in %llu trials at field value %.17g: %s",
+                  static_cast<unsigned long long>(options_.max_trials), h,
+                  fallback ? "the fallback's envelope is too wide for this Landa" : "the table does not fit the weight");
     throw std::runtime_error(buf);
 }
 

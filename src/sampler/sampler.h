@@ -1,13 +1,20 @@
 // Reference sampler for the table file O1_Phi4.res: loads the file (header
 // constants, field-index map, index table, one block per histogram) and draws
 // x from exp(h*(x - X_max) - x*x - Landa*(x*x - 1)*(x*x - 1)) for a field
-// value h in [H0, H_max) by rejection under the histogram's majorant.
+// value h by rejection under the histogram's majorant.
 //
 // A histogram of Nd_poi pieces of one common area a: piece 0 is the left tail
 // exp(C1L*x + C2L) for x < p[0], pieces k = 1..Nd_poi-2 are the steps
 // [p[k], p[k+1]] of height a/(p[k+1] - p[k]), piece Nd_poi-1 is the right
 // tail exp(C1R*x + C2R) for x > p[Nd_poi-1] (= X0).  The sampler picks a
 // piece uniformly, a point under it, and accepts it against the weight.
+//
+// Both signs of the field: the weight is symmetric, P(x; -h) = P(-x; h), so a
+// field value below the table's range whose mirror -h lies in [H0, H_max) is
+// drawn as -x with x drawn for -h.  With H0 >= 0 that is every h with |h| in
+// [H0, H_max).  Field values the table serves in neither way (|h| >= H_max,
+// |h| < H0, an index missing from the index table) are an error, or, when the
+// caller switches the fallback on, drawn exactly without the table.
 //
 // Needs only the standard library.  Errors on load throw TableError; errors
 // on a draw throw FieldError (field value not served) or std::runtime_error
@@ -22,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace o1phi4 {
@@ -203,80 +211,144 @@ inline int piece(std::uint64_t r, int n, std::uint64_t &low)
 
 // ---------------------------------------------------------------- sampler
 
-// Draws from the table for any h in [H0, H_max).  Immutable after
-// construction; one Sampler can serve several threads with their own
-// generators.
+// Proposals per draw before a draw gives up (the acceptance of a sound table
+// is above one half; this catches broken tables only).
+constexpr std::uint64_t DEFAULT_MAX_TRIALS = 1000000;
+// Largest Landa a sampler takes: beyond it Landa times the powers of x in the
+// weight and in the fallback's envelope overflows for ordinary x.
+constexpr double MAX_LANDA = 1e300;
+
+// How a Sampler draws.
+struct SamplerOptions {
+    std::uint64_t max_trials = DEFAULT_MAX_TRIALS;  // proposals per draw before it gives up
+    bool fallback = false;                          // exact table-free draws where the table serves nothing
+};
+
+// Counts of one caller (one thread): every draw adds to them.
+struct DrawStats {
+    std::uint64_t trials = 0;    // proposals made (accepted draws / trials is the acceptance rate)
+    std::uint64_t fallback = 0;  // draws that used the fallback
+};
+
+namespace detail {
+
+// The Gaussian envelope of the fallback for a field value h >= 0: since
+// Landa*(x*x - tau)^2 >= 0, the weight exp(h*x - x*x - Landa*(x*x - 1)^2) is at
+// most a constant times exp(h*x - k*x*x) with k = 2*Landa*tau - 2*Landa + 1,
+// for every tau with k > 0; a proposal x from that Gaussian (mean h/(2k),
+// variance 1/(2k)) is accepted with probability exp(-Landa*(x*x - tau)^2).
+// k minimises the envelope's area (the positive root of
+// 2k^3 + 2(2*Landa - 1)k^2 - 2*Landa*k - Landa*h^2); Landa = 0 gives k = 1
+// and a Gaussian weight that every proposal fits.
+struct GaussEnvelope {
+    double mean, sd;  // of the proposal
+    double landa;
+    double tau;       // the x*x at which the envelope touches the weight
+    double r;         // sqrt(tau) when tau >= 0, else NaN
+};
+// The envelope for field value h >= 0 (finite) and 0 <= landa <= MAX_LANDA.
+GaussEnvelope gauss_envelope(double landa, double h);
+
+}  // namespace detail
+
+// Draws from the table for every h it serves (see the top of this file).
+// Immutable after construction; one Sampler can serve several threads, each
+// with its own generator and its own DrawStats.
 class Sampler {
 public:
-    // Trials per draw before a draw gives up (the acceptance of a sound
-    // table is above one half; this catches broken tables only).
-    static constexpr std::uint64_t DEFAULT_MAX_TRIALS = 1000000;
+    static constexpr std::uint64_t DEFAULT_MAX_TRIALS = o1phi4::DEFAULT_MAX_TRIALS;
 
-    // Takes the table and the coupling Landa (>= 0; it is not in the file).
-    // Throws TableError when a block cannot serve as a majorant at all
-    // (non-increasing positions, C1L <= 0, C1R >= 0, a <= 0, wrong counts).
-    Sampler(Table table, double landa, std::uint64_t max_trials = DEFAULT_MAX_TRIALS);
+    // Takes the table and the coupling Landa (0 <= Landa <= MAX_LANDA; it is
+    // not in the file).  Throws TableError when Landa is out of range or a
+    // block cannot serve as a majorant at all (non-increasing positions,
+    // C1L <= 0, C1R >= 0, a <= 0, wrong counts), std::invalid_argument when
+    // options.max_trials is 0.
+    Sampler(Table table, double landa, SamplerOptions options = {});
+    // The same with the fallback off and max_trials proposals per draw.
+    template <class Int, typename std::enable_if<std::is_integral<Int>::value, int>::type = 0>
+    Sampler(Table table, double landa, Int max_trials)
+        : Sampler(std::move(table), landa, SamplerOptions{static_cast<std::uint64_t>(max_trials), false})
+    {
+    }
 
     const Table &table() const { return table_; }
     double landa() const { return landa_; }
     double H0() const { return table_.H0; }
     double H_max() const { return table_.H_max; }
     int nd_poi() const { return nd_; }
+    const SamplerOptions &options() const { return options_; }
 
     // Histogram serving h: field index by the C snippet, then the index
-    // table.  Throws FieldError when h is outside [H0, H_max), NaN, or its
-    // index is missing from the table.
+    // table; for a field value served through its mirror, the histogram of
+    // -h.  Throws FieldError when the table serves h in neither way (the
+    // fallback is not a histogram).
     int histogram(double h) const;
     // The same without exceptions; returns false and sets *kind on failure.
     bool try_histogram(double h, int &m, FieldError::Kind *kind = nullptr) const noexcept
     {
-        // NaN fails the range test.
-        if (h >= table_.H0 && h < table_.H_max) {
-            for (const FieldInterval &f : map_) {
-                if (h < f.upper) {
-                    // (int)(h/step) of the C code; the loader has checked
-                    // that it fits.
-                    const long i = f.offset + static_cast<long>(h / f.step) - j_first_;
-                    if (i >= 0 && i < static_cast<long>(index_hist_.size()) && index_hist_[static_cast<std::size_t>(i)] >= 0) {
-                        m = index_hist_[static_cast<std::size_t>(i)];
-                        return true;
-                    }
-                    break;
-                }
-            }
-        }
+        if (lookup(h < mirror_below_ ? -h : h, m)) return true;
         if (kind) *kind = failure(h);
         return false;
     }
 
-    // One x for field value h.
+    // One x for field value h; throws as draw does.
     template <class URBG>
     double operator()(double h, URBG &g) const
     {
-        std::uint64_t trials = 0;
-        return draw(h, g, trials);
+        DrawStats stats;
+        return draw(h, g, stats);
     }
-    // One x; adds the number of proposals made to trials.
+    // One x for field value h; adds its proposals to stats.trials, and 1 to
+    // stats.fallback when the fallback drew it.  Throws FieldError when the
+    // table does not serve h and the fallback is off (or h is not finite),
+    // std::runtime_error when no proposal is accepted within max_trials.
+    template <class URBG>
+    double draw(double h, URBG &g, DrawStats &stats) const
+    {
+        int m;
+        if (try_histogram(h, m)) return draw_from(m, h, g, stats.trials);
+        if (!options_.fallback || !std::isfinite(h)) not_served(h);
+        ++stats.fallback;
+        return draw_fallback(h, g, stats.trials);
+    }
+    // The same, adding the proposals to trials only.
     template <class URBG>
     double draw(double h, URBG &g, std::uint64_t &trials) const
     {
-        int m;
-        if (!try_histogram(h, m)) m = histogram(h);  // throws
-        return draw_from(m, h, g, trials);
+        DrawStats stats;
+        const double x = draw(h, g, stats);
+        trials += stats.trials;
+        return x;
     }
-    // n values for one h into out[0..n-1]; returns the proposals made.
+    // n values for one h into out[0..n-1] (looked up once); returns the
+    // proposals made.  Throws as draw does, with out partly written.
     template <class URBG>
     std::uint64_t draw_n(double h, URBG &g, double *out, std::size_t n) const
     {
-        const int m = histogram(h);
-        std::uint64_t trials = 0;
-        for (std::size_t i = 0; i < n; ++i) out[i] = draw_from(m, h, g, trials);
-        return trials;
+        DrawStats stats;
+        int m;
+        if (try_histogram(h, m))
+            for (std::size_t i = 0; i < n; ++i) out[i] = draw_from(m, h, g, stats.trials);
+        else
+            for (std::size_t i = 0; i < n; ++i) out[i] = draw(h, g, stats);
+        return stats.trials;
     }
-    // One x from histogram m (0..N, unchecked) at field value h: for callers
-    // that have looked the histogram up themselves.
+    // One x from histogram m = histogram(h) (unchecked) at field value h of
+    // either sign: for callers that have looked the histogram up themselves.
+    // Adds the proposals to trials.
     template <class URBG>
-    double draw_from(int m, double h, URBG &g, std::uint64_t &trials) const;
+    double draw_from(int m, double h, URBG &g, std::uint64_t &trials) const
+    {
+        if (h < mirror_below_) return -draw_table(m, -h, g, trials);
+        return draw_table(m, h, g, trials);
+    }
+    // One x by the fallback alone (no table): exact for every finite h, the
+    // Gaussian envelope of detail::GaussEnvelope (for h < 0, -x with x drawn
+    // for -h).  Adds the proposals to trials.  Throws FieldError for h not
+    // finite, std::runtime_error after max_trials pairs of uniforms without
+    // an acceptance.
+    template <class URBG>
+    double draw_fallback(double h, URBG &g, std::uint64_t &trials) const;
 
 private:
     // A step: left edge, width, height, squeeze (a lower bound of
@@ -290,7 +362,32 @@ private:
         double pL, C1L, C2L, invC1L;   // left tail
         double pR, C1R, C2R, invC1R;   // right tail
     };
-    [[noreturn]] void too_many_trials(double h) const;
+    // Histogram of a field value a in [H0, H_max) by the C snippet and the
+    // index table; false when a is outside (or NaN) or its index is missing.
+    bool lookup(double a, int &m) const noexcept
+    {
+        // NaN fails the range test.
+        if (a >= table_.H0 && a < table_.H_max) {
+            for (const FieldInterval &f : map_) {
+                if (a < f.upper) {
+                    // (int)(h/step) of the C code; the loader has checked
+                    // that it fits.
+                    const long i = f.offset + static_cast<long>(a / f.step) - j_first_;
+                    if (i >= 0 && i < static_cast<long>(index_hist_.size()) && index_hist_[static_cast<std::size_t>(i)] >= 0) {
+                        m = index_hist_[static_cast<std::size_t>(i)];
+                        return true;
+                    }
+                    break;
+                }
+            }
+        }
+        return false;
+    }
+    // One x from histogram m at a field value a it serves directly.
+    template <class URBG>
+    double draw_table(int m, double a, URBG &g, std::uint64_t &trials) const;
+    [[noreturn]] void too_many_trials(double h, bool fallback) const;
+    [[noreturn]] void not_served(double h) const;
     FieldError::Kind failure(double h) const noexcept;
     double exponent(double h, double X_max, double x) const
     {
@@ -299,8 +396,9 @@ private:
 
     Table table_;
     double landa_;
-    std::uint64_t max_trials_;
+    SamplerOptions options_;
     int nd_;
+    double mirror_below_;      // field values below it are drawn through their mirror: min(H0, 0)
     std::vector<FieldInterval> map_;  // the C snippet's intervals
     long j_first_;             // field index of index_hist_[0]
     std::vector<int> index_hist_;  // histogram per field index, -1 when missing
@@ -309,12 +407,12 @@ private:
 };
 
 template <class URBG>
-double Sampler::draw_from(int m, double h, URBG &g, std::uint64_t &trials) const
+double Sampler::draw_table(int m, double h, URBG &g, std::uint64_t &trials) const
 {
     const Hist &hs = hist_[static_cast<std::size_t>(m)];
     const Step *st = steps_.data() + static_cast<std::size_t>(m) * static_cast<std::size_t>(nd_ - 2);
     const bool squeeze = h >= hs.H_lo && h <= hs.H_hi;
-    for (std::uint64_t t = 0; t < max_trials_; ++t) {
+    for (std::uint64_t t = 0; t < options_.max_trials; ++t) {
         ++trials;
         std::uint64_t low;
         const int k = detail::piece(detail::bits64(g), nd_, low);
@@ -334,7 +432,30 @@ double Sampler::draw_from(int m, double h, URBG &g, std::uint64_t &trials) const
             if (v < std::exp(exponent(h, hs.X_max, x) - hs.C1R * x - hs.C2R)) return x;
         }
     }
-    too_many_trials(h);
+    too_many_trials(h, false);
+}
+
+template <class URBG>
+double Sampler::draw_fallback(double h, URBG &g, std::uint64_t &trials) const
+{
+    if (!std::isfinite(h)) not_served(h);
+    const detail::GaussEnvelope e = detail::gauss_envelope(landa_, std::fabs(h));
+    // Each attempt takes a pair of uniforms for the polar method; a pair
+    // outside the unit disc is no proposal, but it counts towards the limit.
+    for (std::uint64_t t = 0; t < options_.max_trials; ++t) {
+        const double p = 2 * detail::unit(detail::bits64(g)) - 1;
+        const double q = 2 * detail::unit(detail::bits64(g)) - 1;
+        const double s = p * p + q * q;
+        if (!(s > 0 && s < 1)) continue;
+        ++trials;
+        // Polar method: p*sqrt(-2 log(s)/s) is a standard normal deviate.
+        const double x = e.mean + e.sd * (p * std::sqrt(-2 * std::log(s) / s));
+        if (e.landa == 0) return h < 0 ? -x : x;
+        // x*x - tau as (x - r)(x + r): no overflow of x*x where x is huge.
+        const double d = e.r >= 0 ? (x - e.r) * (x + e.r) : x * x - e.tau;
+        if (detail::unit(detail::bits64(g)) < std::exp(-e.landa * d * d)) return h < 0 ? -x : x;
+    }
+    too_many_trials(h, true);
 }
 
 }  // namespace o1phi4

@@ -31,18 +31,34 @@ int c_api_round_trip(const char *path, char *msg, size_t msg_size)
             if (o1_sampler_draw(s, 1.0, &y) != O1_OK || y != x[i]) step = 4;
         if (step == 0 && (o1_sampler_trials(s) < 64 || o1_sampler_trials(s) > 128)) step = 5;
     }
-    /* Field values it does not serve leave x alone and say why. */
+    /* Field values it does not serve leave x alone and say why; a negative
+     * one is served through its mirror. */
     if (step == 0) {
         o1_status st;
         y = 42;
-        if (o1_sampler_draw(s, -0.5, &y) != O1_ERR_BELOW_H0 || o1_sampler_draw(s, 5.0, &y) != O1_ERR_ABOVE_H_MAX ||
+        if (o1_sampler_draw(s, -5.0, &y) != O1_ERR_ABOVE_H_MAX || o1_sampler_draw(s, 5.0, &y) != O1_ERR_ABOVE_H_MAX ||
             o1_sampler_draw(s, NAN, &y) != O1_ERR_NAN || y != 42)
             step = 6;
-        else if (o1_sampler_histogram(s, 4.999, &st) != 47 || st != O1_OK || o1_sampler_histogram(s, 6.0, &st) != -1 ||
-                 st != O1_ERR_ABOVE_H_MAX)
+        else if (o1_sampler_histogram(s, 4.999, &st) != 47 || st != O1_OK || o1_sampler_histogram(s, -4.999, &st) != 47 ||
+                 st != O1_OK || o1_sampler_histogram(s, 6.0, &st) != -1 || st != O1_ERR_ABOVE_H_MAX)
             step = 7;
-        else if (o1_sampler_draw(NULL, 1.0, &y) != O1_ERR_ARGUMENT || o1_sampler_draw(s, 1.0, NULL) != O1_ERR_ARGUMENT)
+        else if (o1_sampler_draw(NULL, 1.0, &y) != O1_ERR_ARGUMENT || o1_sampler_draw(s, 1.0, NULL) != O1_ERR_ARGUMENT ||
+                 o1_sampler_set_fallback(NULL, 1) != O1_ERR_ARGUMENT)
             step = 8;
+    }
+    /* With the fallback on, the same field values are drawn and counted, but
+     * NaN and infinity are still refused. */
+    if (step == 0) {
+        o1_sampler_set_fallback(s, 1);
+        if (o1_sampler_draw(s, -5.0, &y) != O1_OK || o1_sampler_draw_n(s, 7.5, x, 3) != O1_OK ||
+            o1_sampler_fallback_draws(s) != 4 || o1_sampler_draw(s, INFINITY, &y) != O1_ERR_ABOVE_H_MAX ||
+            o1_sampler_draw(s, NAN, &y) != O1_ERR_NAN || o1_sampler_draw(s, 1.0, &y) != O1_OK ||
+            o1_sampler_fallback_draws(s) != 4)
+            step = 12;
+        o1_sampler_seed(s, 1);
+        if (step == 0 && o1_sampler_fallback_draws(s) != 0) step = 13;
+        o1_sampler_set_fallback(s, 0);
+        if (step == 0 && o1_sampler_draw(s, 7.5, &y) != O1_ERR_ABOVE_H_MAX) step = 14;
     }
     o1_sampler_free(s);
     o1_sampler_free(NULL);

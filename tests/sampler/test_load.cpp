@@ -96,7 +96,7 @@ TEST(TableLoad, FieldValuesTheTableDoesNotServeAreRefused)
     const struct {
         double h;
         FieldError::Kind kind;
-    } cases[] = {{-1e-300, FieldError::BelowH0}, {-3, FieldError::BelowH0}, {5.0, FieldError::AboveHmax},
+    } cases[] = {{-5.0, FieldError::AboveHmax}, {-1e300, FieldError::AboveHmax}, {5.0, FieldError::AboveHmax},
                  {1e300, FieldError::AboveHmax}, {NAN, FieldError::NotANumber}};
     o1phi4::Xoshiro256ss g(1);
     for (const auto &c : cases) {
