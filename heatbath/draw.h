@@ -18,25 +18,23 @@ inline double uniform(Rng &g) { return static_cast<double>(g() >> 11) * 0x1.0p-5
 using HeatBathSampler = o1phi4::Sampler;
 
 // Proposals made and draws that needed the table-free fallback.
-struct DrawStats {
-    std::uint64_t trials = 0;
-    std::uint64_t fallback = 0;
-};
+using DrawStats = o1phi4::DrawStats;
 
-// The sampler of table for the coupling landa, set up for a heat bath.
-// Throws o1phi4::TableError when the table cannot serve as a majorant at all.
+// The sampler of table for the coupling landa, set up for a heat bath: field
+// values of both signs, and the exact table-free fallback for those the
+// table does not serve (|h| >= H_max), so that one rare field value never
+// stops a run.  Throws o1phi4::TableError when the table cannot serve as a
+// majorant at all.
 inline HeatBathSampler make_heat_bath_sampler(o1phi4::Table table, double landa)
 {
-    return HeatBathSampler(std::move(table), landa);
+    o1phi4::SamplerOptions o;
+    o.fallback = true;
+    return HeatBathSampler(std::move(table), landa, o);
 }
 
-// One value from exp(h x - x^2 - landa (x^2 - 1)^2) for a field value of
-// either sign: the weight at -h is the mirror image of the weight at h.
-// Throws o1phi4::FieldError for a field value the table does not serve.
-inline double heat_bath_draw(const HeatBathSampler &s, double h, Rng &g, DrawStats &stats)
-{
-    if (h < 0) return -s.draw(-h, g, stats.trials);
-    return s.draw(h, g, stats.trials);
-}
+// One value from exp(h x - x^2 - landa (x^2 - 1)^2) for a finite field value
+// of either sign, counted in stats.  Throws what Sampler::draw throws (no
+// acceptance within the trial limit).
+inline double heat_bath_draw(const HeatBathSampler &s, double h, Rng &g, DrawStats &stats) { return s.draw(h, g, stats); }
 
 }  // namespace o1hb

@@ -8,6 +8,8 @@
 
 std::string table_text() { return read_file(O1_HEATBATH_TABLE); }
 
+std::string narrow_table_text() { return read_file(O1_HEATBATH_NARROW_TABLE); }
+
 std::string damaged_table_text(const std::string &text, double h_limit)
 {
     const o1phi4::Table t = o1phi4::parse_table(text, "sound");

@@ -14,6 +14,8 @@ constexpr double DAMAGE_SHRINK = 0.8;
 
 // Text of the fixture's table (Landa 1.1, H0 0, H_max 6).
 std::string table_text();
+// Text of its table with H_max 1: field values beyond it need the fallback.
+std::string narrow_table_text();
 
 // text with the damage above in the histograms serving field values below
 // h_limit.  The positions stay increasing, so the text still loads.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <map>
+#include <ostream>
 #include <sstream>
 
 #include "heatbath/analysis.h"
@@ -59,7 +60,9 @@ double worst_z(const o1hb::Analysis &a, const o1hb::Analysis &b, std::string &re
     return worst;
 }
 
-class Agreement : public ::testing::TestWithParam<Case> {
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+class HeatBathAgreement : public ::testing::TestWithParam<Case> {
 protected:
     // The Metropolis reference of a case, run once for both tests.
     static const o1hb::Analysis &metropolis(const Case &c)
@@ -75,20 +78,28 @@ protected:
 
 }  // namespace
 
-TEST_P(Agreement, HeatBathWithAndWithoutClustersAgreesWithMetropolis)
+TEST_P(HeatBathAgreement, HeatBathWithClustersOrFallbackAgreesWithMetropolis)
 {
     const Case c = GetParam();
-    const o1hb::HeatBathSampler s = o1hb::make_heat_bath_sampler(o1phi4::parse_table(table_text(), "sound"), 1.1);
-    std::string report;
-    for (int clusters : {0, 2}) {
-        const o1hb::RunResult r = o1hb::simulate(parameters(c, o1hb::Update::HeatBath, clusters, SEED_HEAT_BATH), &s);
-        EXPECT_LT(worst_z(o1hb::analyse(r.series), metropolis(c), report), AGREEMENT_SIGMAS)
-            << clusters << " cluster updates per sweep\n" << report;
-        EXPECT_LT(r.heat_bath.max_abs_h, s.H_max()) << "the table must serve every field value of the test";
+    const o1hb::HeatBathSampler sound = o1hb::make_heat_bath_sampler(o1phi4::parse_table(table_text(), "sound"), 1.1);
+    const o1hb::HeatBathSampler narrow = o1hb::make_heat_bath_sampler(o1phi4::parse_table(narrow_table_text(), "narrow"), 1.1);
+    struct Variant {
+        const char *name;
+        const o1hb::HeatBathSampler &s;
+        int clusters;
+    };
+    for (const Variant &v : {Variant{"heat bath", sound, 0}, Variant{"with clusters", sound, 2}, Variant{"H_max 1", narrow, 0}}) {
+        const o1hb::RunResult r = o1hb::simulate(parameters(c, o1hb::Update::HeatBath, v.clusters, SEED_HEAT_BATH), &v.s);
+        std::string report;
+        EXPECT_LT(worst_z(o1hb::analyse(r.series), metropolis(c), report), AGREEMENT_SIGMAS) << v.name << "\n" << report;
+        // The fallback draws exactly the field values beyond H_max, and only those.
+        const double fallback = static_cast<double>(r.heat_bath.draw.fallback) / static_cast<double>(r.heat_bath.draws);
+        if (&v.s == &sound) EXPECT_EQ(fallback, 0) << v.name;
+        else EXPECT_GT(fallback, 0.1) << v.name;
     }
 }
 
-TEST_P(Agreement, TableThatIsNoMajorantNearTheModeDisagrees)
+TEST_P(HeatBathAgreement, TableThatIsNoMajorantNearTheModeDisagrees)
 {
     const Case c = GetParam();
     const std::string bad = damaged_table_text(table_text(), DAMAGED_BELOW);
@@ -109,6 +120,6 @@ TEST_P(Agreement, TableThatIsNoMajorantNearTheModeDisagrees)
     EXPECT_GT(worst_z(o1hb::analyse(r.series), metropolis(c), report), AGREEMENT_SIGMAS) << report;
 }
 
-INSTANTIATE_TEST_SUITE_P(Lattices, Agreement,
+INSTANTIATE_TEST_SUITE_P(Lattices, HeatBathAgreement,
                          ::testing::Values(Case{"d2_L6", 2, 6, 0.6, 100000}, Case{"d3_L4", 3, 4, 0.3750966, 100000}),
                          [](const ::testing::TestParamInfo<Case> &i) { return std::string(i.param.name); });

@@ -32,7 +32,7 @@ std::vector<o1hb::Sample> ar1(double rho, std::uint64_t seed)
 
 }  // namespace
 
-TEST(Analysis, RecoversMeanErrorAndTauOfAutoregressiveSeries)
+TEST(HeatBathAnalysis, RecoversMeanErrorAndTauOfAutoregressiveSeries)
 {
     for (double rho : {0.0, 0.8, 0.95}) {
         SCOPED_TRACE(rho);

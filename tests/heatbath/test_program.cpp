@@ -29,7 +29,7 @@ void write(const std::string &path, const std::string &text) { std::ofstream(pat
 
 }  // namespace
 
-TEST(Program, RefusesBadInputBeforeAnySweep)
+TEST(HeatBathProgram, RefusesBadInputBeforeAnySweep)
 {
     const std::string dir = make_scratch_dir("heatbath_bad");
     write(dir + "/garbage.res", "not a table\n");
@@ -58,7 +58,7 @@ TEST(Program, RefusesBadInputBeforeAnySweep)
     }
 }
 
-TEST(Program, AnalysisOfTheSeriesFileRepeatsTheRunsSummary)
+TEST(HeatBathProgram, AnalysisOfTheSeriesFileRepeatsTheRunsSummary)
 {
     const std::string dir = make_scratch_dir("heatbath_run");
     const Outcome r = run(dir, "--landa 1.1 --table '" O1_HEATBATH_TABLE "' --dim 2 --size 4 --therm 100 --sweeps 2000 --clusters 1");

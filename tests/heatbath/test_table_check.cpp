@@ -7,7 +7,7 @@
 #include "heatbath/table_check.h"
 #include "heatbath_test_support.h"
 
-TEST(TableCheck, StationaryPointsAreTheRootsOfTheCubic)
+TEST(HeatBathTableCheck, StationaryPointsAreTheRootsOfTheCubic)
 {
     struct Case {
         double landa, c;
@@ -21,7 +21,7 @@ TEST(TableCheck, StationaryPointsAreTheRootsOfTheCubic)
     }
 }
 
-TEST(TableCheck, PassesTheTableForItsLandaAndLargerOnesOnly)
+TEST(HeatBathTableCheck, PassesTheTableForItsLandaAndLargerOnesOnly)
 {
     const o1phi4::Table t = o1phi4::parse_table(table_text(), "sound");
     EXPECT_TRUE(o1hb::check_table(t, 1.1).ok);
@@ -32,7 +32,7 @@ TEST(TableCheck, PassesTheTableForItsLandaAndLargerOnesOnly)
     EXPECT_EQ(o1hb::check_table(t, 1.1).histograms, used);
 }
 
-TEST(TableCheck, FindsAStepBelowTheWeightOnlyInsideIt)
+TEST(HeatBathTableCheck, FindsAStepBelowTheWeightOnlyInsideIt)
 {
     // In the first histogram where this is possible, the step holding the
     // mode of the weight at the top of the field range is lowered to 1e-6
@@ -67,7 +67,7 @@ TEST(TableCheck, FindsAStepBelowTheWeightOnlyInsideIt)
     EXPECT_NEAR(c.ratio, 1 - 1e-6, 1e-9);
 }
 
-TEST(TableCheck, FindsTailsBelowTheWeightOnlyBeyondTheirAnchors)
+TEST(HeatBathTableCheck, FindsTailsBelowTheWeightOnlyBeyondTheirAnchors)
 {
     // A tail that meets the log weight E at its anchor (at the end of the
     // field range where the weight is larger there) with 1.5 times its slope
@@ -89,7 +89,7 @@ TEST(TableCheck, FindsTailsBelowTheWeightOnlyBeyondTheirAnchors)
     }
 }
 
-TEST(TableCheck, FindsTheDamageOfTheAgreementTest)
+TEST(HeatBathTableCheck, FindsTheDamageOfTheAgreementTest)
 {
     const o1phi4::Table d = o1phi4::parse_table(damaged_table_text(table_text(), 2), "damaged");
     const o1hb::TableCheck c = o1hb::check_table(d, 1.1);
