@@ -22,10 +22,8 @@ void metropolis_sweep(const Lattice &lat, double beta, double landa, int hits, d
         for (int i = 0; i < hits; ++i) {
             const double z = y + step * (2 * uniform(g) - 1);
             const double sz = -h * z + z * z + landa * (z * z - 1) * (z * z - 1);
-            // Accept with probability min(1, exp(sy - sz)); the uniform is
-            // drawn in both cases so that the stream does not depend on it.
-            const double u = uniform(g);
-            if (sz <= sy || u < std::exp(sy - sz)) {
+            // Accept with probability min(1, exp(sy - sz)).
+            if (sz <= sy || uniform(g) < std::exp(sy - sz)) {
                 y = z;
                 sy = sz;
                 ++accepted;

@@ -73,7 +73,7 @@ void print_help(std::FILE *out)
 Options parse_options(int argc, char **argv)
 {
     Options o;
-    o.run.beta = 0.3750966;
+    o.run.beta = DEFAULT_BETA;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
@@ -91,17 +91,17 @@ Options parse_options(int argc, char **argv)
         } else {
             throw std::invalid_argument("--" + arg + " needs a value");
         }
-        constexpr long long INT_MAX_ = std::numeric_limits<int>::max();
-        constexpr long long LONG_MAX_ = std::numeric_limits<long>::max();
+        constexpr long long int_max = std::numeric_limits<int>::max();
+        constexpr long long long_max = std::numeric_limits<long>::max();
         if (arg == "table") o.table = value;
         else if (arg == "landa") {
             o.run.landa = number(arg, value);
             o.landa_given = true;
         } else if (arg == "dim") o.run.d = static_cast<int>(integer(arg, value, 2, 3));
-        else if (arg == "size") o.run.L = static_cast<int>(integer(arg, value, 2, INT_MAX_));
+        else if (arg == "size") o.run.L = static_cast<int>(integer(arg, value, 2, int_max));
         else if (arg == "beta") o.run.beta = number(arg, value);
-        else if (arg == "therm") o.run.therm = static_cast<long>(integer(arg, value, 0, LONG_MAX_));
-        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, LONG_MAX_));
+        else if (arg == "therm") o.run.therm = static_cast<long>(integer(arg, value, 0, long_max));
+        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, long_max));
         else if (arg == "seed") {
             const long long s = integer(arg, value, 0, std::numeric_limits<long long>::max());
             o.run.seed = static_cast<std::uint64_t>(s);
@@ -109,8 +109,8 @@ Options parse_options(int argc, char **argv)
             if (value == "heatbath") o.run.update = Update::HeatBath;
             else if (value == "metropolis") o.run.update = Update::Metropolis;
             else throw std::invalid_argument("--update is heatbath or metropolis, not '" + value + "'");
-        } else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, INT_MAX_));
-        else if (arg == "hits") o.run.hits = static_cast<int>(integer(arg, value, 1, INT_MAX_));
+        } else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, int_max));
+        else if (arg == "hits") o.run.hits = static_cast<int>(integer(arg, value, 1, int_max));
         else if (arg == "step") o.run.step = number(arg, value);
         else if (arg == "series") o.series = value;
         else if (arg == "analyse") o.analyse = value;

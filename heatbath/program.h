@@ -10,6 +10,10 @@
 
 namespace o1hb {
 
+// Beta when none is given: close to the critical coupling at landa = 1.1 in
+// three dimensions, the point of docs/heatbath.md.
+constexpr double DEFAULT_BETA = 0.3750966;
+
 struct Options {
     std::string table = "O1_Phi4.res";
     RunParameters run;

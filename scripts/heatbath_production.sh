@@ -133,6 +133,7 @@ for loss in 3 5 10 20; do
          "| $(awk '/^heat bath:/ { sub(",", "", $6); print $6; exit }' $f) | $(cost $f) | $(awk '/^load:/ { print $2, $3, $4; exit }' $f) |"
 done
 echo
-echo "Largest |h| met: $(for L in $sizes; do awk -v L=$L '/^heat bath:/ { printf "L = %d: %s; ", L, $NF }' hbcl_L$L.txt; done)"\
+echo "Largest |h| met: $(for L in $sizes; do cat hb_L$L.txt hbcl_L$L.txt | awk -v L=$L '/^heat bath:/ && $NF > m { m = $NF }
+                                             END { printf "L = %d: %s; ", L, m }'; done)"\
      "fallback draws: $(cat hb_L*.txt hbcl_L*.txt | awk '/^heat bath:/ { s += $7 } END { print s }')."
 echo "Files: $out"
