@@ -51,8 +51,9 @@ struct HeatBathStats {
 };
 
 // One heat-bath sweep: every site in turn gets a fresh value drawn from its
-// conditional weight.  Throws what the sampler's draw throws (a field value
-// that neither the table nor the fallback serves, no acceptance).
+// conditional weight (by the table, or by the sampler's fallback where the
+// table serves no histogram).  Throws what the sampler's draw throws (no
+// acceptance within its trial limit: a table that does not fit the weight).
 void heat_bath_sweep(const Lattice &lat, double beta, const HeatBathSampler &s, std::vector<double> &phi,
                      Rng &g, HeatBathStats &st);
 

@@ -75,6 +75,7 @@ value() { awk -v o="$2" -v c="$3" '$1 == o { print $c; exit }' "$1"; }
 pm() { awk -v m="$1" -v e="$2" 'BEGIN { d = 1 - int(log(e) / log(10) + (e < 1 ? -1 : 0)); if (d < 0) d = 0;
                                         printf "%.*f ± %.*f", d, m, d, e }'; }
 cost() { awk '/^cost:/ { print $2; exit }' "$1"; }
+load() { awk '/^load:/ { print $2, $3, $4; exit }' "$1"; }
 eff() { awk -v o="$2" 'index($0, "effective samples of " o " per") == 1 { print $NF; exit }' "$1"; }
 label() {
     case $1 in
@@ -91,26 +92,30 @@ echo "Table: \`printf '$table_input' | ./build/o1_phi4\` ($(grep -m1 'define Nd_
 echo "Runs: $therm thermalisation + $sweeps measured sweeps each; wall time of everything $wall s;"\
      "$(date -u +%Y-%m-%d); $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores."
 echo
+# One row per run of every size: the function $1 gets L, the update and the summary file.
+rows() {
+    for L in $sizes; do
+        for u in hb met1 met2 met4 hbcl; do
+            "$1" "$L" "$u" "${u}_L$L.txt"
+        done
+    done
+}
+physics_row() {
+    local f=$3
+    echo "| $1 | $(label "$2") | $(pm "$(value $f m^2 2)" "$(value $f m^2 3)") | $(pm "$(value $f m^2 4)" "$(value $f m^2 5)")" \
+         "| $(pm "$(value $f U4 2)" "$(value $f U4 3)") | $(pm "$(value $f U4 4)" "$(value $f U4 5)")" \
+         "| $(pm "$(value $f phi^2 2)" "$(value $f phi^2 3)") | $(pm "$(value $f energy 2)" "$(value $f energy 3)")" \
+         "| $(pm "$(value $f energy 4)" "$(value $f energy 5)") | $(awk '/^samples/ { print $4; exit }' $f) |"
+}
+cost_row() { echo "| $1 | $(label "$2") | $(cost $3) | $(eff $3 'm^2') | $(eff $3 energy) | $(load $3) |"; }
+
 echo "| L | update | ⟨m²⟩ | τ_int(m²) | U4 | τ_int(U4) | ⟨φ²⟩ | energy | τ_int(energy) | N/τ_max |"
 echo "|---|---|---|---|---|---|---|---|---|---|"
-for L in $sizes; do
-    for u in hb met1 met2 met4 hbcl; do
-        f=${u}_L$L.txt
-        echo "| $L | $(label $u) | $(pm "$(value $f m^2 2)" "$(value $f m^2 3)") | $(pm "$(value $f m^2 4)" "$(value $f m^2 5)")" \
-             "| $(pm "$(value $f U4 2)" "$(value $f U4 3)") | $(pm "$(value $f U4 4)" "$(value $f U4 5)")" \
-             "| $(pm "$(value $f phi^2 2)" "$(value $f phi^2 3)") | $(pm "$(value $f energy 2)" "$(value $f energy 3)")" \
-             "| $(pm "$(value $f energy 4)" "$(value $f energy 5)") | $(awk '/^samples/ { print $4; exit }' $f) |"
-    done
-done
+rows physics_row
 echo
 echo "| L | update | CPU ns per site and sweep | effective samples of m² per CPU s | of the energy per CPU s | load average before / after |"
 echo "|---|---|---|---|---|---|"
-for L in $sizes; do
-    for u in hb met1 met2 met4 hbcl; do
-        f=${u}_L$L.txt
-        echo "| $L | $(label $u) | $(cost $f) | $(eff $f 'm^2') | $(eff $f energy) | $(awk '/^load:/ { print $2, $3, $4; exit }' $f) |"
-    done
-done
+rows cost_row
 echo
 echo "| L | heat bath / best Metropolis, m² | heat bath / best Metropolis, energy |"
 echo "|---|---|---|"
@@ -130,7 +135,7 @@ for loss in 3 5 10 20; do
     f=loss${loss}_L16.txt
     echo "| $loss | $(grep -m1 'define Nd_poi' loss$loss/O1_Phi4.res | awk '{print $3}')" \
          "| $(grep -m1 'define N_histogram' loss$loss/O1_Phi4.res | awk '{print $3 + 1}')" \
-         "| $(awk '/^heat bath:/ { sub(",", "", $6); print $6; exit }' $f) | $(cost $f) | $(awk '/^load:/ { print $2, $3, $4; exit }' $f) |"
+         "| $(awk '/^heat bath:/ { sub(",", "", $6); print $6; exit }' $f) | $(cost $f) | $(load $f) |"
 done
 echo
 echo "Largest |h| met: $(for L in $sizes; do cat hb_L$L.txt hbcl_L$L.txt | awk -v L=$L '/^heat bath:/ && $NF > m { m = $NF }
