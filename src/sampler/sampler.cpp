@@ -1,6 +1,8 @@
 // Set-up of the sampler: the dense field-index lookup, the tails in the form
-// the draw uses, and per step its width, height and squeeze; the envelope of
-// the fallback; the messages of field values the table does not serve.
+// the draw uses, the edges of the steps and, per sub-range of the field
+// values that reach a histogram, bounds of the acceptance probability over
+// each step; the tests that need the exponential; the envelope of the
+// fallback; the messages of field values the table does not serve.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,12 +18,32 @@ namespace {
 // field indices per entry (plus a constant) means a damaged table.
 constexpr long INDEX_SPAN_PER_ENTRY = 8;
 constexpr long INDEX_SPAN_EXTRA = 1024;
-// The squeeze is lowered by this relative margin so that rounding in the
-// exponent never lets it exceed weight/height.
-constexpr double SQUEEZE_MARGIN = 1e-9;
-// Bisection steps for the valley of the exponent (enough to reach adjacent
-// doubles on any interval).
-constexpr int VALLEY_STEPS = 200;
+// The bounds of weight/height over a step are widened by this relative margin
+// so that rounding in the exponent never puts the weight outside them.
+constexpr double BOUND_MARGIN = 1e-9;
+// Resolution of the stored bounds: 256ths, compared with the top 8 bits of v.
+constexpr double BOUND_SCALE = 256;
+// Over a sub-range of field values of width W the weight at x changes by the
+// factor exp(W*|x - X_max|); sub-ranges are cut so that this factor stays
+// below exp(SUB_RANGE_SPREAD) over the steps, ...
+constexpr double SUB_RANGE_SPREAD = 0.1;
+// ... but no histogram has more than MAX_SUB_RANGES of them, and all bounds
+// together stay below BOUNDS_BUDGET entries (2 bytes each) beyond one
+// sub-range per histogram.
+constexpr double MAX_SUB_RANGES = 32;
+constexpr double BOUNDS_BUDGET = 4194304;
+// Distance from an integer, relative to the largest quotient h/step, within
+// which the field index is computed by division rather than by the product
+// with 1/step (16 times the largest difference of the two, which covers the
+// rounding of the test as well).
+constexpr double NEAR_INTEGER = 0x1p-49;
+// Field values reaching a histogram may lie outside the cells of its field
+// indices by the rounding of h/step, and a sub-range index by the rounding of
+// its product: both are far below this margin relative to the field values.
+constexpr double RANGE_PAD = 1e-12;
+// Bisection steps for a stationary point of the exponent (enough to reach
+// adjacent doubles on any interval).
+constexpr int STATIONARY_STEPS = 200;
 // Newton steps for the fallback's envelope (it converges in about ten; the
 // limit only guards against a start far from the root).
 constexpr int ENVELOPE_STEPS = 200;
@@ -32,23 +54,47 @@ constexpr double ENVELOPE_TOL = 1e-14;
 // Slope of the exponent h*x - x*x - landa*(x*x - 1)^2.
 double slope(double landa, double h, double x) { return h - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
 
-// The local minimum of the exponent (its valley between the two modes), or
-// NaN when there is none.  For landa > 1/2 the slope increases on
-// (-x_s, x_s), x_s = sqrt((2*landa - 1)/(6*landa)), and the valley is its
-// zero there when the slope changes sign; elsewhere the exponent is concave.
-double valley(double landa, double h)
+// Exponent of the weight, h*(x - X_max) - x*x - landa*(x*x - 1)^2.
+double exponent_at(double landa, double h, double X_max, double x)
 {
-    if (!(landa > 0.5)) return std::nan("");
-    const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
-    double lo = -xs, hi = xs;
-    if (!(slope(landa, h, lo) < 0 && slope(landa, h, hi) > 0)) return std::nan("");
-    for (int i = 0; i < VALLEY_STEPS; ++i) {
-        const double mid = 0.5 * (lo + hi);
-        if (mid <= lo || mid >= hi) break;
-        if (slope(landa, h, mid) < 0) lo = mid;
-        else hi = mid;
+    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
+}
+
+// Zero of the slope on [a, b], where it is monotone and changes sign.
+double stationary(double landa, double h, double a, double b)
+{
+    const bool rising = slope(landa, h, a) < 0;
+    for (int i = 0; i < STATIONARY_STEPS; ++i) {
+        const double mid = 0.5 * (a + b);
+        if (mid <= a || mid >= b) break;
+        if ((slope(landa, h, mid) < 0) == rising) a = mid;
+        else b = mid;
     }
-    return 0.5 * (lo + hi);
+    return 0.5 * (a + b);
+}
+
+// Smallest and largest exponent over x in [a, b] at field value h: at the
+// ends, or where the slope changes sign inside.  The slope
+// h - 2x(1 - 2 landa) - 4 landa x^3 is monotone on the pieces of [a, b] cut at
+// +-sqrt((2 landa - 1)/(6 landa)) (landa > 1/2) and everywhere else: a
+// falling sign change is a maximum, a rising one a minimum.
+void exponent_range(double landa, double h, double X_max, double a, double b, double &lo, double &hi)
+{
+    lo = std::fmin(exponent_at(landa, h, X_max, a), exponent_at(landa, h, X_max, b));
+    hi = std::fmax(exponent_at(landa, h, X_max, a), exponent_at(landa, h, X_max, b));
+    double cut[4] = {a, a, b, b};
+    if (landa > 0.5) {
+        const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
+        cut[1] = std::fmin(std::fmax(-xs, a), b);
+        cut[2] = std::fmin(std::fmax(xs, a), b);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const double sa = slope(landa, h, cut[i]), sb = slope(landa, h, cut[i + 1]);
+        if (!(cut[i] < cut[i + 1]) || !((sa < 0 && sb > 0) || (sa > 0 && sb < 0))) continue;
+        const double e = exponent_at(landa, h, X_max, stationary(landa, h, cut[i], cut[i + 1]));
+        lo = std::fmin(lo, e);
+        hi = std::fmax(hi, e);
+    }
 }
 
 }  // namespace
@@ -62,12 +108,13 @@ GaussEnvelope gauss_envelope(double landa, double h)
     // g(k) = 2k + 2(2L - 1) - 2L/k - L h^2/k^2 is the cubic divided by k^2:
     // increasing and concave for k > 0, so Newton's method from a point left
     // of its root climbs to it, and from the right it lands left of it.
-    // Start right of the root: g(1 + |2L - 1| + L + cbrt(L h^2/2)) > 0.
+    // Start at the larger of the root for h = 0 (of k^2 + (2L - 1)k - L) and
+    // the root's limit for large h, cbrt(L h^2/2).
     const double sL = std::sqrt(L);
     auto g = [&](double k) { return 2 * k + 2 * (2 * L - 1) - 2 * L / k - (sL * h / k) * (sL * h / k); };
     auto dg = [&](double k) { return 2 + 2 * L / (k * k) + 2 * (sL * h / k) * (sL * h / k) / k; };
-    const double cb = std::cbrt(h);
-    double k = 1 + std::fabs(2 * L - 1) + L + std::cbrt(L / 2) * cb * cb;
+    const double b = 2 * L - 1, disc = std::hypot(b, 2 * sL), cb = std::cbrt(h);
+    double k = std::fmax(b > 0 ? 2 * L / (b + disc) : (disc - b) / 2, std::cbrt(L / 2) * cb * cb);
     for (int i = 0; i < ENVELOPE_STEPS; ++i) {
         const double gk = g(k);
         if (gk == 0) break;
@@ -81,8 +128,11 @@ GaussEnvelope gauss_envelope(double landa, double h)
         if (done) break;
     }
     // Any k > 0 gives an exact envelope; the root only makes it the tightest.
-    const double tau = (k + 2 * L - 1) / (2 * L);
-    return {h / (2 * k), std::sqrt(0.5 / k), L, tau, tau >= 0 ? std::sqrt(tau) : std::nan("")};
+    // tau = (k - 1 + 2L)/(2L), with k - 1 first: for a small Landa, k is
+    // close to 1 and 2L would vanish beside it; sqrt(tau) apart, as tau may
+    // overflow where its root does not.
+    const double num = (k - 1) + 2 * L;
+    return {h / (2 * k), std::sqrt(0.5 / k), L, num / (2 * L), num >= 0 ? std::sqrt(num) / std::sqrt(2 * L) : std::nan("")};
 }
 
 }  // namespace detail
@@ -100,8 +150,7 @@ void Xoshiro256ss::seed(std::uint64_t seed)
 }
 
 Sampler::Sampler(Table table, double landa, SamplerOptions options)
-    : table_(std::move(table)), landa_(landa), options_(options), nd_(table_.nd_poi), mirror_below_(std::fmin(table_.H0, 0.0)),
-      map_(table_.c_map), j_first_(0)
+    : table_(std::move(table)), landa_(landa), options_(options), nd_(table_.nd_poi), mirror_below_(std::fmin(table_.H0, 0.0))
 {
     const Table &t = table_;
     if (!(landa_ >= 0) || !(landa_ <= MAX_LANDA))
@@ -112,20 +161,35 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
         throw TableError(t.file, 0, "incomplete table");
 
     // Dense lookup from field index to histogram, -1 for the gaps.
+    long j_first = 0;
     if (!t.index_j.empty()) {
-        j_first_ = t.index_j.front();
-        const long span = t.index_j.back() - j_first_ + 1;
+        j_first = t.index_j.front();
+        const long span = t.index_j.back() - j_first + 1;
         if (span > INDEX_SPAN_PER_ENTRY * static_cast<long>(t.index_j.size()) + INDEX_SPAN_EXTRA)
             throw TableError(t.file, 0, "the index table spans " + std::to_string(span) + " field indices with only " +
                                             std::to_string(t.index_j.size()) + " entries");
-        index_hist_.assign(static_cast<std::size_t>(span), -1);
+        index_.assign(static_cast<std::size_t>(span), Entry{Range{0, -1, 0, 0, 1}, -1});
         for (std::size_t i = 0; i < t.index_j.size(); ++i)
-            index_hist_[static_cast<std::size_t>(t.index_j[i] - j_first_)] = t.index_m[i];
+            index_[static_cast<std::size_t>(t.index_j[i] - j_first)].m = t.index_m[i];
+    }
+    // The C lines take the first line whose bound h is below: the first
+    // whose running maximum of the bounds it is below.
+    // h*inv_step differs from the C code's h/step by at most 3 units in the
+    // last place (two roundings in the product, one in the quotient), so
+    // their integer parts can differ only within 3 units of the largest
+    // |h/step| of the line from an integer; there the draw divides.
+    double upper = -INFINITY;
+    for (const FieldInterval &f : t.c_map) {
+        upper = std::fmax(upper, f.upper);
+        const double q_max = std::fmax(std::fmax(std::fabs(t.H0), std::fabs(t.H_max)), std::fabs(f.upper)) / f.step;
+        lines_.push_back({upper, f.step, 1 / f.step, 0.5 - NEAR_INTEGER * q_max, f.offset - j_first});
     }
 
+    // The blocks, checked for what the draw relies on.
     const std::size_t ns = static_cast<std::size_t>(nd_ - 2);
     hist_.resize(t.blocks.size());
-    steps_.resize(t.blocks.size() * ns);
+    range_.resize(t.blocks.size());
+    edges_.resize(t.blocks.size() * (ns + 1));
     for (std::size_t m = 0; m < t.blocks.size(); ++m) {
         const Block &b = t.blocks[m];
         if (b.p.size() != static_cast<std::size_t>(nd_))
@@ -142,40 +206,109 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
 
         Hist &hs = hist_[m];
         hs.X_max = b.X_max;
-        const double h_next = t.H_upper(static_cast<int>(m));
-        hs.H_lo = std::min(b.H, h_next);
-        hs.H_hi = std::max(b.H, h_next);
+        hs.a = b.a;
         hs.pL = b.p[0];
         hs.C1L = b.C1L;
         hs.C2L = b.C2L;
         hs.invC1L = 1 / b.C1L;
-        hs.pR = b.p[static_cast<std::size_t>(nd_ - 1)];
+        hs.pR = b.p[ns + 1];
         hs.C1R = b.C1R;
         hs.C2R = b.C2R;
         hs.invC1R = 1 / b.C1R;
+        std::copy(b.p.begin() + 1, b.p.end(), edges_.begin() + static_cast<std::ptrdiff_t>(m * (ns + 1)));
 
-        // The weight at a fixed x is log-linear in h, so its minimum over the
-        // histogram's field range lies at H_lo or H_hi; over a step it lies at
-        // an end or at the valley of the exponent.
-        const double hv[2] = {hs.H_lo, hs.H_hi};
-        const double xv[2] = {valley(landa_, hs.H_lo), valley(landa_, hs.H_hi)};
-        for (std::size_t k = 1; k + 1 < b.p.size(); ++k) {
-            Step &s = steps_[m * ns + k - 1];
-            s.left = b.p[k];
-            s.width = b.p[k + 1] - b.p[k];
-            s.height = b.a / s.width;
-            double e = INFINITY;
-            for (int i = 0; i < 2; ++i) {
-                e = std::min(e, exponent(hv[i], b.X_max, b.p[k]));
-                e = std::min(e, exponent(hv[i], b.X_max, b.p[k + 1]));
-                if (xv[i] > b.p[k] && xv[i] < b.p[k + 1]) e = std::min(e, exponent(hv[i], b.X_max, xv[i]));
+        // The field values that reach it: those the index table sends to it
+        // and those it was built for (for a caller's own lookup), widened by
+        // rounding.
+        const double h_next = t.H_upper(static_cast<int>(m));
+        double lo = std::fmin(b.H, h_next), hi = std::fmax(b.H, h_next);
+        if (t.used(static_cast<int>(m))) {
+            lo = std::fmin(lo, t.served_lo[m]);
+            hi = std::fmax(hi, t.served_hi[m]);
+        }
+        Range &rg = range_[m];
+        const double pad = RANGE_PAD * (std::fabs(lo) + std::fabs(hi) + (hi - lo));
+        rg.h_lo = lo - pad;
+        rg.h_hi = hi + pad;
+        const double spread = (hi - lo) * std::fmax(std::fabs(b.p[1] - b.X_max), std::fabs(b.p[ns + 1] - b.X_max));
+        rg.n_sub = static_cast<int>(std::fmin(std::ceil(spread / SUB_RANGE_SPREAD), MAX_SUB_RANGES));
+        if (!(rg.n_sub >= 1)) rg.n_sub = 1;
+    }
+
+    // Within the budget: extra sub-ranges are cut down in proportion.
+    double extra = 0;
+    for (const Range &rg : range_) extra += rg.n_sub - 1;
+    if (extra * static_cast<double>(ns) > BOUNDS_BUDGET) {
+        const double f = BOUNDS_BUDGET / (extra * static_cast<double>(ns));
+        for (Range &rg : range_) rg.n_sub = 1 + static_cast<int>((rg.n_sub - 1) * f);
+    }
+    std::size_t total = 0;
+    for (Range &rg : range_) {
+        rg.bounds = static_cast<std::uint32_t>(total);
+        total += static_cast<std::size_t>(rg.n_sub) * ns;
+    }
+    bounds_.resize(total);
+    no_bounds_.assign(ns, Bound{0, static_cast<std::uint8_t>(BOUND_SCALE - 1)});
+
+    // Per sub-range and step, weight*width/a between its smallest and largest
+    // value.  The weight at a fixed x is log-linear in h, so both lie at an end
+    // of the sub-range; at a fixed h, at an end of the step or a stationary
+    // point of the exponent inside it.
+    for (std::size_t m = 0; m < t.blocks.size(); ++m) {
+        const Hist &hs = hist_[m];
+        Range &rg = range_[m];
+        const double *edge = edges_.data() + m * (ns + 1);
+        const double width = (rg.h_hi - rg.h_lo) / rg.n_sub;
+        rg.inv_width = width > 0 ? 1 / width : 0;
+        const double pad = RANGE_PAD * (std::fabs(rg.h_lo) + std::fabs(rg.h_hi) + (rg.h_hi - rg.h_lo));
+        for (int sub = 0; sub < rg.n_sub; ++sub) {
+            const double hv[2] = {rg.h_lo + sub * width - pad, sub + 1 == rg.n_sub ? rg.h_hi + pad : rg.h_lo + (sub + 1) * width + pad};
+            for (std::size_t k = 0; k < ns; ++k) {
+                double e_lo = INFINITY, e_hi = -INFINITY;
+                for (double h : hv) {
+                    double lo, hi;
+                    exponent_range(landa_, h, hs.X_max, edge[k], edge[k + 1], lo, hi);
+                    e_lo = std::fmin(e_lo, lo);
+                    e_hi = std::fmax(e_hi, hi);
+                }
+                const double w = edge[k + 1] - edge[k];
+                const double lower = std::exp(e_lo) * w / hs.a * (1 - BOUND_MARGIN);
+                const double upper = std::exp(e_hi) * w / hs.a * (1 + BOUND_MARGIN);
+                // lo/256 <= lower and (hi + 1)/256 >= upper, within 0..255;
+                // a bound that is NaN (a position the exponent overflows at)
+                // decides nothing.
+                Bound &bd = bounds_[rg.bounds + static_cast<std::size_t>(sub) * ns + k];
+                bd.lo = static_cast<std::uint8_t>(lower > 0 ? std::fmin(std::floor(lower * BOUND_SCALE), BOUND_SCALE - 1) : 0);
+                bd.hi = static_cast<std::uint8_t>(upper < 1 ? std::fmax(std::ceil(upper * BOUND_SCALE) - 1, 0.0) : BOUND_SCALE - 1);
             }
-            const double q = std::exp(e) / s.height * (1 - SQUEEZE_MARGIN);
-            // Above 1 only where the table fails to bound the weight; u < 1
-            // then accepts anyway, so 1 changes nothing.
-            s.squeeze = q >= 0 ? std::min(q, 1.0) : 0.0;
         }
     }
+    for (Entry &e : index_)
+        if (e.m >= 0) e.range = range_[static_cast<std::size_t>(e.m)];
+}
+
+bool Sampler::step_accepts(int m, double a, double x, double width, double v) const
+{
+    // v*height < weight with height = a/width, as v*a < width*weight.
+    const Hist &hs = hist_[static_cast<std::size_t>(m)];
+    return v * hs.a < width * std::exp(exponent(a, hs.X_max, x));
+}
+
+double Sampler::tail_draw(int m, double a, bool left, double u, double v) const
+{
+    const Hist &hs = hist_[static_cast<std::size_t>(m)];
+    // Inversion of the tail exp(C1*x + C2) beyond its anchor p:
+    // x = p + log(1 - u)/C1, 1 - u in (0, 1]; accepted when v*tail < weight.
+    const double p = left ? hs.pL : hs.pR, C1 = left ? hs.C1L : hs.C1R, C2 = left ? hs.C2L : hs.C2R;
+    const double x = p + std::log(1.0 - u) * (left ? hs.invC1L : hs.invC1R);
+    return v < std::exp(exponent(a, hs.X_max, x) - C1 * x - C2) ? x : std::nan("");
+}
+
+void Sampler::step_bounds(int m, double h, int k, double &lower, double &upper) const noexcept
+{
+    const Bound &b = bounds_at(range_[static_cast<std::size_t>(m)], h)[k - 1];
+    lower = b.lo / BOUND_SCALE;
+    upper = (b.hi + 1) / BOUND_SCALE;
 }
 
 FieldError::Kind Sampler::failure(double h) const noexcept

@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -194,6 +195,17 @@ std::uint64_t bits64(URBG &g)
     }
 }
 
+// The sign bit of a double when negate, else 0; v with that bit flipped.
+inline std::uint64_t sign_mask(bool negate) { return static_cast<std::uint64_t>(negate) << 63; }
+inline double flip(double v, std::uint64_t mask)
+{
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    b ^= mask;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
 // Uniform double in [0, 1) from the top 53 bits.
 inline double unit(std::uint64_t r) { return static_cast<double>(r >> 11) * 0x1.0p-53; }
 
@@ -305,8 +317,12 @@ public:
     template <class URBG>
     double draw(double h, URBG &g, DrawStats &stats) const
     {
-        int m;
-        if (try_histogram(h, m)) return draw_from(m, h, g, stats.trials);
+        // The sign bit for a field value drawn through its mirror, flipped
+        // in h and in x without a branch, which would be mispredicted half
+        // the time in a heat bath of the symmetric phase.
+        const std::uint64_t sign = detail::sign_mask(h < mirror_below_);
+        const double a = detail::flip(h, sign);
+        if (const Entry *e = find(a)) return detail::flip(draw_table(e->m, a, bounds_at(e->range, a), g, stats.trials), sign);
         if (!options_.fallback || !std::isfinite(h)) not_served(h);
         ++stats.fallback;
         return draw_fallback(h, g, stats.trials);
@@ -339,53 +355,113 @@ public:
     template <class URBG>
     double draw_from(int m, double h, URBG &g, std::uint64_t &trials) const
     {
-        if (h < mirror_below_) return -draw_table(m, -h, g, trials);
-        return draw_table(m, h, g, trials);
+        const std::uint64_t sign = detail::sign_mask(h < mirror_below_);
+        const double a = detail::flip(h, sign);
+        return detail::flip(draw_table(m, a, bounds_at(range_[static_cast<std::size_t>(m)], a), g, trials), sign);
     }
     // One x by the fallback alone (no table): exact for every finite h, the
     // Gaussian envelope of detail::GaussEnvelope (for h < 0, -x with x drawn
     // for -h).  Adds the proposals to trials.  Throws FieldError for h not
-    // finite, std::runtime_error after max_trials pairs of uniforms without
-    // an acceptance.
+    // finite, std::runtime_error after max_trials proposals and pairs of
+    // uniforms without an acceptance (its acceptance falls like
+    // 1/sqrt(Landa) for a large Landa at a small |h|: 0.64 at Landa = 1,
+    // h = 0, 0.04 at Landa = 100).
     template <class URBG>
     double draw_fallback(double h, URBG &g, std::uint64_t &trials) const;
 
+    // The bounds of weight/height (the acceptance probability) over step k
+    // (1..Nd_poi-2) of histogram m that a draw at field value h >= 0 uses to
+    // accept or reject without the exponential: a proposal with v < lower is
+    // accepted, one with v >= upper rejected.  0 and 1 when the draw has none
+    // at h (h outside the field values that reach m).  For checks.
+    void step_bounds(int m, double h, int k, double &lower, double &upper) const noexcept;
+
 private:
-    // A step: left edge, width, height, squeeze (a lower bound of
-    // weight/height over the step for every field value of the histogram's
-    // range, so that u below it accepts without the exponential).
-    struct Step {
-        double left, width, height, squeeze;
+    // One line of the C snippet: field values below upper (the running
+    // maximum of the bounds so far) take the field index
+    // offset + (int)(h/step), here stored less the first index of the table.
+    // half_far: 1/2 less the distance from an integer within which
+    // h*inv_step and h/step may have different integer parts.
+    struct Line {
+        double upper, step, inv_step, half_far;
+        long offset;
+    };
+    // Bounds of weight/height over one step for one sub-range of field
+    // values, in 256ths: v < lo/256 accepts, v >= (hi + 1)/256 rejects.
+    struct Bound {
+        std::uint8_t lo, hi;
+    };
+    // Field values [h_lo, h_hi] that reach a histogram (widened by
+    // rounding), cut into n_sub sub-ranges of width 1/inv_width, each with
+    // its own Bound per step from bounds on.
+    struct Range {
+        double h_lo, h_hi, inv_width;
+        std::uint32_t bounds;
+        int n_sub;
+    };
+    // An index-table entry: the histogram, m = -1 for a field index missing
+    // from the table, with a copy of its Range, so that a draw finds its
+    // bounds without a further dependent load.
+    struct Entry {
+        Range range;
+        int m;
     };
     struct Hist {
-        double X_max, H_lo, H_hi;      // shift; range where the squeeze holds
+        double X_max, a;               // shift of the weight; common area
         double pL, C1L, C2L, invC1L;   // left tail
         double pR, C1R, C2R, invC1R;   // right tail
     };
-    // Histogram of a field value a in [H0, H_max) by the C snippet and the
-    // index table; false when a is outside (or NaN) or its index is missing.
-    bool lookup(double a, int &m) const noexcept
+    // Index-table entry of a field value a in [H0, H_max) by the C snippet;
+    // null when a is outside (or NaN) or its field index is missing.
+    const Entry *find(double a) const noexcept
     {
         // NaN fails the range test.
-        if (a >= table_.H0 && a < table_.H_max) {
-            for (const FieldInterval &f : map_) {
-                if (a < f.upper) {
-                    // (int)(h/step) of the C code; the loader has checked
-                    // that it fits.
-                    const long i = f.offset + static_cast<long>(a / f.step) - j_first_;
-                    if (i >= 0 && i < static_cast<long>(index_hist_.size()) && index_hist_[static_cast<std::size_t>(i)] >= 0) {
-                        m = index_hist_[static_cast<std::size_t>(i)];
-                        return true;
-                    }
-                    break;
-                }
-            }
-        }
-        return false;
+        if (!(a >= table_.H0 && a < table_.H_max)) return nullptr;
+        // The first line with a below its bound, without branches.
+        std::size_t i = 0;
+        for (const Line &l : lines_) i += a >= l.upper;
+        if (i == lines_.size()) return nullptr;
+        const Line &l = lines_[i];
+        // (int)(h/step) of the C code.  The product with the reciprocal
+        // differs from the quotient by at most 3 units in the last place, so
+        // their integer parts can differ only when the product lies that close
+        // to an integer: there the quotient decides.  The loader has checked
+        // that the index fits.
+        const double p = a * l.inv_step;
+        long q = static_cast<long>(p);
+        // p - q is in [0, 1) for p >= 0, in (-1, 0] for p < 0: close to 0
+        // or to +-1 when its distance from +-1/2 is at least l.half_far.
+        const double f = p - static_cast<double>(q);
+        if (std::fabs(f - std::copysign(0.5, f)) >= l.half_far) q = static_cast<long>(a / l.step);
+        const unsigned long j = static_cast<unsigned long>(l.offset + q);
+        if (j >= index_.size() || index_[j].m < 0) return nullptr;
+        return &index_[j];
     }
-    // One x from histogram m at a field value a it serves directly.
+    // Histogram of a field value a in [H0, H_max); false as find.
+    bool lookup(double a, int &m) const noexcept
+    {
+        const Entry *e = find(a);
+        if (e) m = e->m;
+        return e != nullptr;
+    }
+    // Bounds for field value a in the sub-range of r holding it, or the ones
+    // that decide nothing when a lies outside r.
+    const Bound *bounds_at(const Range &r, double a) const
+    {
+        if (!(a >= r.h_lo && a <= r.h_hi)) return no_bounds_.data();
+        const int s = static_cast<int>((a - r.h_lo) * r.inv_width);
+        return bounds_.data() + r.bounds + static_cast<std::size_t>(s < r.n_sub ? s : r.n_sub - 1) * static_cast<std::size_t>(nd_ - 2);
+    }
+    // One x from histogram m at a field value a it serves directly, with the
+    // bounds for a.
     template <class URBG>
-    double draw_table(int m, double a, URBG &g, std::uint64_t &trials) const;
+    double draw_table(int m, double a, const Bound *bound, URBG &g, std::uint64_t &trials) const;
+    // The proposals that need the exponential, out of the draw's loop:
+    // whether x on a step of the given width of histogram m at field value a
+    // is accepted with the uniform v; x from a tail (left or right) of m with
+    // the uniforms u (position) and v, or NaN when it is rejected.
+    bool step_accepts(int m, double a, double x, double width, double v) const;
+    double tail_draw(int m, double a, bool left, double u, double v) const;
     [[noreturn]] void too_many_trials(double h, bool fallback) const;
     [[noreturn]] void not_served(double h) const;
     FieldError::Kind failure(double h) const noexcept;
@@ -398,41 +474,56 @@ private:
     double landa_;
     SamplerOptions options_;
     int nd_;
-    double mirror_below_;      // field values below it are drawn through their mirror: min(H0, 0)
-    std::vector<FieldInterval> map_;  // the C snippet's intervals
-    long j_first_;             // field index of index_hist_[0]
-    std::vector<int> index_hist_;  // histogram per field index, -1 when missing
+    double mirror_below_;          // field values below it are drawn through their mirror: min(H0, 0)
+    std::vector<Line> lines_;      // the C snippet
+    std::vector<Entry> index_;     // per field index from the table's first
+    std::vector<Range> range_;     // per histogram
     std::vector<Hist> hist_;
-    std::vector<Step> steps_;  // (Nd_poi - 2) per histogram
+    std::vector<double> edges_;    // p[1..Nd_poi-1] of each histogram: the edges of its steps
+    std::vector<Bound> bounds_;    // per histogram, sub-range and step
+    std::vector<Bound> no_bounds_; // Nd_poi - 2 bounds that decide nothing
 };
 
+// Inline: the call and its set-up cost a draw at a fixed field value about a
+// tenth of its time.
 template <class URBG>
-double Sampler::draw_table(int m, double h, URBG &g, std::uint64_t &trials) const
+inline double Sampler::draw_table(int m, double h, const Bound *bound, URBG &g, std::uint64_t &trials) const
 {
-    const Hist &hs = hist_[static_cast<std::size_t>(m)];
-    const Step *st = steps_.data() + static_cast<std::size_t>(m) * static_cast<std::size_t>(nd_ - 2);
-    const bool squeeze = h >= hs.H_lo && h <= hs.H_hi;
-    for (std::uint64_t t = 0; t < options_.max_trials; ++t) {
-        ++trials;
+    const unsigned steps = static_cast<unsigned>(nd_ - 2);
+    const double *edge = edges_.data() + static_cast<std::size_t>(m) * (steps + 1);
+    // Trials counted here and added at the end: through the reference,
+    // which might alias the generator, the compiler would store the count
+    // and reload the generator's state every trial.
+    std::uint64_t t = 0;
+    double x;
+    for (;;) {
+        if (t == options_.max_trials) {
+            trials += t;
+            too_many_trials(h, false);
+        }
+        ++t;
         std::uint64_t low;
-        const int k = detail::piece(detail::bits64(g), nd_, low);
-        const double u = detail::unit(low);
-        const double v = detail::unit(detail::bits64(g));
-        if (k > 0 && k < nd_ - 1) {
-            const Step &s = st[k - 1];
-            const double x = s.left + u * s.width;
-            if (squeeze && v < s.squeeze) return x;
-            if (v * s.height < std::exp(exponent(h, hs.X_max, x))) return x;
-        } else if (k == 0) {
-            // Inversion of the left tail: x = p0 + log(1 - u)/C1L, 1 - u in (0, 1].
-            const double x = hs.pL + std::log(1.0 - u) * hs.invC1L;
-            if (v < std::exp(exponent(h, hs.X_max, x) - hs.C1L * x - hs.C2L)) return x;
+        const unsigned k = static_cast<unsigned>(detail::piece(detail::bits64(g), nd_, low));
+        const std::uint64_t r = detail::bits64(g);
+        // Step k (i = k - 1 below Nd_poi - 2; the tails wrap around): x
+        // uniform on [p[k], p[k+1]], accepted when v*height < weight.
+        const unsigned i = k - 1;
+        if (i < steps) {
+            const double left = edge[i], width = edge[i + 1] - left;
+            x = left + detail::unit(low) * width;
+            // The top 8 bits of v put it in [top/256, (top + 1)/256).
+            const unsigned top = static_cast<unsigned>(r >> 56);
+            if (top < bound[i].lo) break;
+            if (top > bound[i].hi) continue;
+            if (step_accepts(m, h, x, width, detail::unit(r))) break;
         } else {
-            const double x = hs.pR + std::log(1.0 - u) * hs.invC1R;
-            if (v < std::exp(exponent(h, hs.X_max, x) - hs.C1R * x - hs.C2R)) return x;
+            // NaN when rejected.
+            x = tail_draw(m, h, k == 0, detail::unit(low), detail::unit(r));
+            if (x == x) break;
         }
     }
-    too_many_trials(h, false);
+    trials += t;
+    return x;
 }
 
 template <class URBG>
@@ -440,16 +531,28 @@ double Sampler::draw_fallback(double h, URBG &g, std::uint64_t &trials) const
 {
     if (!std::isfinite(h)) not_served(h);
     const detail::GaussEnvelope e = detail::gauss_envelope(landa_, std::fabs(h));
-    // Each attempt takes a pair of uniforms for the polar method; a pair
-    // outside the unit disc is no proposal, but it counts towards the limit.
+    // The polar method turns a pair of uniforms inside the unit disc into
+    // two independent normal deviates: the second serves the next proposal.
+    // Every pair and every proposal counts towards the limit.
+    double spare = 0;
+    bool have_spare = false;
     for (std::uint64_t t = 0; t < options_.max_trials; ++t) {
-        const double p = 2 * detail::unit(detail::bits64(g)) - 1;
-        const double q = 2 * detail::unit(detail::bits64(g)) - 1;
-        const double s = p * p + q * q;
-        if (!(s > 0 && s < 1)) continue;
+        double z;
+        if (have_spare) {
+            z = spare;
+            have_spare = false;
+        } else {
+            const double p = 2 * detail::unit(detail::bits64(g)) - 1;
+            const double q = 2 * detail::unit(detail::bits64(g)) - 1;
+            const double s = p * p + q * q;
+            if (!(s > 0 && s < 1)) continue;
+            const double f = std::sqrt(-2 * std::log(s) / s);
+            z = p * f;
+            spare = q * f;
+            have_spare = true;
+        }
         ++trials;
-        // Polar method: p*sqrt(-2 log(s)/s) is a standard normal deviate.
-        const double x = e.mean + e.sd * (p * std::sqrt(-2 * std::log(s) / s));
+        const double x = e.mean + e.sd * z;
         if (e.landa == 0) return h < 0 ? -x : x;
         // x*x - tau as (x - r)(x + r): no overflow of x*x where x is huge.
         const double d = e.r >= 0 ? (x - e.r) * (x + e.r) : x * x - e.tau;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include <gsl/gsl_cdf.h>
@@ -112,6 +113,45 @@ TEST(SamplerDraw, FallbackFollowsTheExactWeightWhereTheTableServesNothing)
     }
 }
 
+// A field value below the table's range is drawn through its mirror -h when
+// the table serves -h, whatever H0: which histogram serves it, or why none.
+TEST(SamplerDraw, NegativeFieldValuesAreServedThroughTheirMirror)
+{
+    const o1phi4::Table h5 = o1phi4::load_table(table_path("h5"));
+    const int at2 = o1phi4::Sampler(h5, 1.0).histogram(2.0);
+    const struct {
+        double H0, h;
+        int m;                      // expected histogram, -1 when refused ...
+        o1phi4::FieldError::Kind kind;  // ... for this reason
+    } cases[] = {
+        {0.0, -2.0, at2, {}},
+        {0.0, -5.0, -1, o1phi4::FieldError::AboveHmax},
+        {0.0, -INFINITY, -1, o1phi4::FieldError::AboveHmax},
+        {2.0, -2.0, at2, {}},
+        {2.0, -1.0, -1, o1phi4::FieldError::BelowH0},   // |h| below H0
+        {2.0, -0.0, -1, o1phi4::FieldError::BelowH0},
+        {-1.0, -2.0, at2, {}},                           // below H0: mirrored
+        {-1.0, -0.5, -1, o1phi4::FieldError::MissingIndex},  // in [H0, H_max): as it is, index -12
+    };
+    o1phi4::Xoshiro256ss g(41);
+    for (const auto &c : cases) {
+        o1phi4::Table t = h5;
+        t.H0 = c.H0;
+        const o1phi4::Sampler s(t, 1.0);
+        if (c.m >= 0) {
+            EXPECT_EQ(s.histogram(c.h), c.m) << "H0=" << c.H0 << " h=" << c.h;
+            EXPECT_LT(s(c.h, g), 0.5) << "H0=" << c.H0 << " h=" << c.h;  // the weight at -2 lies left of 0.5
+            continue;
+        }
+        try {
+            s(c.h, g);
+            ADD_FAILURE() << "drew at H0=" << c.H0 << " h=" << c.h;
+        } catch (const o1phi4::FieldError &e) {
+            EXPECT_EQ(e.kind(), c.kind) << "H0=" << c.H0 << " h=" << c.h << ": " << e.what();
+        }
+    }
+}
+
 TEST(SamplerDraw, EntryPointsAgreeAndCountTrials)
 {
     const o1phi4::Sampler s(o1phi4::load_table(table_path("h5")), 1.0);
@@ -130,4 +170,115 @@ TEST(SamplerDraw, EntryPointsAgreeAndCountTrials)
     EXPECT_EQ(st.trials, trials);
     EXPECT_GE(trials, batch.size());
     EXPECT_LT(trials, 2 * batch.size());
+}
+
+namespace {
+
+// Field index of h by the C line as the user's program computes it, looked
+// up in the index table: the histogram, or -1 when the table lacks the index.
+int c_line_histogram(const o1phi4::Table &t, double h)
+{
+    for (const o1phi4::FieldInterval &f : t.c_map)
+        if (h < f.upper) {
+            const long j = f.offset + static_cast<long>(h / f.step);
+            const auto it = std::lower_bound(t.index_j.begin(), t.index_j.end(), j);
+            return it != t.index_j.end() && *it == j ? t.index_m[static_cast<std::size_t>(it - t.index_j.begin())] : -1;
+        }
+    return -1;
+}
+
+// Field values on and around every cell boundary of the field-index map
+// (the products q*step, a few units in the last place either side) and in
+// the middle of every cell.
+std::vector<double> boundary_field_values(const o1phi4::Table &t)
+{
+    std::vector<double> h;
+    double lower = t.H0;
+    for (const o1phi4::FieldInterval &f : t.c_map) {
+        for (double q = std::floor(lower / f.step); q * f.step <= f.upper; ++q) {
+            double b = q * f.step;
+            for (int i = 0; i < 3; ++i) b = std::nextafter(b, -INFINITY);
+            for (int i = 0; i < 7; ++i, b = std::nextafter(b, INFINITY)) h.push_back(b);
+            h.push_back((q + 0.5) * f.step);
+        }
+        lower = f.upper;
+    }
+    std::vector<double> in;
+    for (double v : h)
+        if (v >= t.H0 && v < t.H_max) in.push_back(v);
+    return in;
+}
+
+}  // namespace
+
+// The sampler finds the field index by a product with 1/step where it can;
+// it must agree with the C line's (int)(h/step) everywhere, boundaries
+// included, for both signs of h.
+TEST(SamplerDraw, FieldIndexIsTheCLinesTruncatedQuotient)
+{
+    for (const char *name : {"h5", "h200"}) {
+        const o1phi4::Table t = o1phi4::load_table(table_path(name));
+        const o1phi4::Sampler s(t, 1.0);
+        long differ = 0, checked = 0;  // field values where the product's integer part differs
+        for (double h : boundary_field_values(t)) {
+            for (const o1phi4::FieldInterval &f : t.c_map)
+                if (h < f.upper) {
+                    differ += static_cast<long>(h * (1 / f.step)) != static_cast<long>(h / f.step);
+                    break;
+                }
+            const int want = c_line_histogram(t, h);
+            int m = -1, mirrored = -1;
+            s.try_histogram(h, m);
+            if (h > 0) s.try_histogram(-h, mirrored);
+            EXPECT_EQ(m, want) << name << std::hexfloat << " h=" << h;
+            if (h > 0) {
+                EXPECT_EQ(mirrored, want) << name << std::hexfloat << " h=-" << h;
+            }
+            ++checked;
+        }
+        EXPECT_GT(differ, 0) << name << ": no field value where the product and the quotient differ";
+        EXPECT_GT(checked, 100) << name;
+    }
+}
+
+// The bounds that let a draw accept or reject without the exponential must
+// hold at every field value that reaches the histogram: on both sides of
+// every cell boundary of the map, for every step, across the step.
+TEST(SamplerDraw, StepBoundsHoldWhereverTheFieldValueLies)
+{
+    constexpr int X_POINTS = 9;        // per step, both ends included
+    constexpr double TOLERANCE = 1e-12;  // relative rounding of the weight
+    for (const char *name : {"h5", "h200"}) {
+        const o1phi4::Table t = o1phi4::load_table(table_path(name));
+        const o1phi4::Sampler s(t, 1.0);
+        long violations = 0;
+        double lower_sum = 0;
+        long n = 0;
+        for (double h : boundary_field_values(t)) {
+            int m;
+            if (!s.try_histogram(h, m)) continue;
+            const o1phi4::Block &b = t.blocks[static_cast<std::size_t>(m)];
+            for (int k = 1; k + 1 < t.nd_poi; ++k) {
+                double lower, upper;
+                s.step_bounds(m, h, k, lower, upper);
+                const double w = b.p[static_cast<std::size_t>(k) + 1] - b.p[static_cast<std::size_t>(k)];
+                for (int i = 0; i < X_POINTS; ++i) {
+                    const double x = b.p[static_cast<std::size_t>(k)] + w * i / (X_POINTS - 1);
+                    const double ratio = o1phi4::weight(h, b.X_max, 1.0, x) * w / b.a;
+                    if (ratio < lower * (1 - TOLERANCE) || ratio > upper * (1 + TOLERANCE)) {
+                        if (++violations <= 5)
+                            ADD_FAILURE() << name << std::hexfloat << " h=" << h << " histogram " << m << " step " << k
+                                          << std::defaultfloat << " x=" << x << ": ratio " << ratio << " outside [" << lower
+                                          << ", " << upper << "]";
+                    }
+                }
+                lower_sum += lower;
+                ++n;
+            }
+        }
+        EXPECT_EQ(violations, 0) << name;
+        // Bounds that decide nothing would pass the above; these decide most
+        // proposals.
+        EXPECT_GT(lower_sum / static_cast<double>(n), 0.5) << name;
+    }
 }
