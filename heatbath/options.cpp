@@ -1,0 +1,128 @@
+// The command line of o1_phi4_heatbath.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "heatbath/program.h"
+
+namespace o1hb {
+
+namespace {
+
+double number(const std::string &name, const std::string &v)
+{
+    char *end = nullptr;
+    errno = 0;
+    const double x = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(x))
+        throw std::invalid_argument("--" + name + " needs a finite number, not '" + v + "'");
+    return x;
+}
+
+long long integer(const std::string &name, const std::string &v, long long lo, long long hi)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long long x = std::strtoll(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || errno == ERANGE || x < lo || x > hi)
+        throw std::invalid_argument("--" + name + " needs a whole number from " + std::to_string(lo) + " to " +
+                                    std::to_string(hi) + ", not '" + v + "'");
+    return x;
+}
+
+}  // namespace
+
+void print_help(std::FILE *out)
+{
+    std::fputs(
+        "Usage: o1_phi4_heatbath --landa LANDA [options]\n"
+        "       o1_phi4_heatbath --analyse SERIES_FILE\n"
+        "\n"
+        "Monte Carlo simulation of the phi-four model on a periodic L^d lattice,\n"
+        "  S = sum_x [ -beta sum_mu phi_x phi_{x+mu} + phi_x^2 + landa (phi_x^2 - 1)^2 ],\n"
+        "with the heat bath of the table file O1_Phi4.res (made by o1_phi4 for the same\n"
+        "Landa), or with Metropolis; single-cluster updates of the signs can be mixed in.\n"
+        "\n"
+        "  --table FILE       table file (default O1_Phi4.res; not read for Metropolis)\n"
+        "  --landa X          the coupling landa, the Landa the table was made for (required)\n"
+        "  --dim D            dimension, 2 or 3 (default 3)\n"
+        "  --size L           lattice size, L >= 2 (default 8)\n"
+        "  --beta B           hopping coupling, B >= 0 (default 0.3750966)\n"
+        "  --therm N          thermalisation sweeps (default 1000)\n"
+        "  --sweeps N         measured sweeps, one sample each (default 10000)\n"
+        "  --seed S           seed of the generator (default 1)\n"
+        "  --update U         heatbath or metropolis (default heatbath)\n"
+        "  --clusters N       single-cluster updates after each sweep (default 0)\n"
+        "  --hits N           Metropolis proposals per site and sweep (default 4)\n"
+        "  --step X           Metropolis step; 0 tunes it to an acceptance of 1/2\n"
+        "                     during the thermalisation (default 0)\n"
+        "  --series FILE      per-sweep series: sweep m phi2 energy potential\n"
+        "                     (default o1_phi4_heatbath.dat)\n"
+        "  --analyse FILE     analyse a series file written before, and stop\n"
+        "  --help             this text\n"
+        "\n"
+        "The summary on stdout gives each mean with its jackknife error and its\n"
+        "integrated autocorrelation time.  Exit status 0 on success, 1 when a run\n"
+        "fails, 2 for bad input (found before any sweep).\n",
+        out);
+}
+
+Options parse_options(int argc, char **argv)
+{
+    Options o;
+    o.run.beta = DEFAULT_BETA;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i], value;
+        if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
+        arg.erase(0, 2);
+        if (arg == "help") {
+            o.help = true;
+            continue;
+        }
+        const std::size_t eq = arg.find('=');
+        if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.erase(eq);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            throw std::invalid_argument("--" + arg + " needs a value");
+        }
+        constexpr long long int_max = std::numeric_limits<int>::max();
+        constexpr long long long_max = std::numeric_limits<long>::max();
+        if (arg == "table") o.table = value;
+        else if (arg == "landa") {
+            o.run.landa = number(arg, value);
+            o.landa_given = true;
+        } else if (arg == "dim") o.run.d = static_cast<int>(integer(arg, value, 2, 3));
+        else if (arg == "size") o.run.L = static_cast<int>(integer(arg, value, 2, int_max));
+        else if (arg == "beta") o.run.beta = number(arg, value);
+        else if (arg == "therm") o.run.therm = static_cast<long>(integer(arg, value, 0, long_max));
+        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, long_max));
+        else if (arg == "seed") {
+            const long long s = integer(arg, value, 0, std::numeric_limits<long long>::max());
+            o.run.seed = static_cast<std::uint64_t>(s);
+        } else if (arg == "update") {
+            if (value == "heatbath") o.run.update = Update::HeatBath;
+            else if (value == "metropolis") o.run.update = Update::Metropolis;
+            else throw std::invalid_argument("--update is heatbath or metropolis, not '" + value + "'");
+        } else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, int_max));
+        else if (arg == "hits") o.run.hits = static_cast<int>(integer(arg, value, 1, int_max));
+        else if (arg == "step") o.run.step = number(arg, value);
+        else if (arg == "series") o.series = value;
+        else if (arg == "analyse") o.analyse = value;
+        else throw std::invalid_argument("unknown option --" + arg + " (see --help)");
+    }
+    if (o.help || !o.analyse.empty()) return o;
+    if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");
+    if (o.run.beta < 0) throw std::invalid_argument("--beta must be >= 0");
+    if (o.run.landa < 0) throw std::invalid_argument("--landa must be >= 0");
+    if (o.run.step < 0) throw std::invalid_argument("--step must be >= 0");
+    check_parameters(o.run);
+    return o;
+}
+
+}  // namespace o1hb

@@ -1,0 +1,51 @@
+// The command line, the series file and the summary of o1_phi4_heatbath.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "heatbath/analysis.h"
+#include "heatbath/heatbath.h"
+
+namespace o1hb {
+
+// Beta when none is given: close to the critical coupling at landa = 1.1 in
+// three dimensions, the point of docs/heatbath.md.
+constexpr double DEFAULT_BETA = 0.3750966;
+
+struct Options {
+    std::string table = "O1_Phi4.res";
+    RunParameters run;
+    bool landa_given = false;
+    std::string series = "o1_phi4_heatbath.dat";
+    std::string analyse;   // non-empty: analyse this series file instead of running
+    bool help = false;
+};
+
+// The options of argv (--name value or --name=value).  Throws
+// std::invalid_argument naming the option for an unknown option, a missing or
+// malformed value (numbers must be whole tokens, finite) and, unless --help
+// or --analyse is given, a missing --landa or parameters check_parameters refuses.
+Options parse_options(int argc, char **argv);
+
+// The --help text.
+void print_help(std::FILE *out);
+
+// The header of the series file: the parameters as comments, then the names
+// of the columns (sweep m phi2 energy potential).
+void write_series_header(std::FILE *out, const Options &o);
+// One line of the series file.
+void write_series_line(std::FILE *out, long sweep, const Sample &s);
+// The samples of a series file (lines starting with # are skipped).  Throws
+// std::runtime_error naming the file and line when it cannot be read or a
+// line does not hold five numbers.
+std::vector<Sample> read_series(const std::string &path);
+
+// The table of estimates with errors and tau_int, and the run length in units of tau_int.
+void print_analysis(std::FILE *out, const Analysis &an);
+// The counters and timings of a run (acceptance, fallback draws, largest |h|,
+// CPU time per site update, effective independent samples per CPU second).
+void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis &an);
+
+}  // namespace o1hb
