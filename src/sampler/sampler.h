@@ -33,6 +33,8 @@
 #include <utility>
 #include <vector>
 
+#include "table_format.h"
+
 namespace o1phi4 {
 
 // ---------------------------------------------------------------- errors
@@ -119,14 +121,16 @@ struct Table {
     std::vector<double> served_lo, served_hi;
 
     // Upper field value histogram m was built for: H of block m + 1; for the
-    // last, the larger of H + 0.4 and H_max.
+    // last, the larger of H + o1_table_format::LAST_HISTOGRAM_REACH and H_max.
     double H_upper(int m) const;
     // Whether some index-table entry names histogram m.
     bool used(int m) const { return !std::isnan(served_lo[static_cast<std::size_t>(m)]); }
 };
 
-// Last histogram's upper neighbour is at least this far above its field value.
-constexpr double H_UPPER_LAST_STEP = 0.4;
+// Former name of o1_table_format::LAST_HISTOGRAM_REACH, kept so that programs
+// written against version 1.0 of this header still build.
+[[deprecated("use o1_table_format::LAST_HISTOGRAM_REACH")]] constexpr double H_UPPER_LAST_STEP =
+    o1_table_format::LAST_HISTOGRAM_REACH;
 
 // Reads and checks the layout of a table file.  Throws TableError naming the
 // file line and what was expected there.  Checks everything the sampler
