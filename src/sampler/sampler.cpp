@@ -54,12 +54,6 @@ constexpr double ENVELOPE_TOL = 1e-14;
 // Slope of the exponent h*x - x*x - landa*(x*x - 1)^2.
 double slope(double landa, double h, double x) { return h - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
 
-// Exponent of the weight, h*(x - X_max) - x*x - landa*(x*x - 1)^2.
-double exponent_at(double landa, double h, double X_max, double x)
-{
-    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
-}
-
 // Zero of the slope on [a, b], where it is monotone and changes sign.
 double stationary(double landa, double h, double a, double b)
 {
@@ -80,8 +74,8 @@ double stationary(double landa, double h, double a, double b)
 // falling sign change is a maximum, a rising one a minimum.
 void exponent_range(double landa, double h, double X_max, double a, double b, double &lo, double &hi)
 {
-    lo = std::fmin(exponent_at(landa, h, X_max, a), exponent_at(landa, h, X_max, b));
-    hi = std::fmax(exponent_at(landa, h, X_max, a), exponent_at(landa, h, X_max, b));
+    lo = std::fmin(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
+    hi = std::fmax(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
     double cut[4] = {a, a, b, b};
     if (landa > 0.5) {
         const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
@@ -91,7 +85,7 @@ void exponent_range(double landa, double h, double X_max, double a, double b, do
     for (int i = 0; i < 3; ++i) {
         const double sa = slope(landa, h, cut[i]), sb = slope(landa, h, cut[i + 1]);
         if (!(cut[i] < cut[i + 1]) || !((sa < 0 && sb > 0) || (sa > 0 && sb < 0))) continue;
-        const double e = exponent_at(landa, h, X_max, stationary(landa, h, cut[i], cut[i + 1]));
+        const double e = log_weight(h, X_max, landa, stationary(landa, h, cut[i], cut[i + 1]));
         lo = std::fmin(lo, e);
         hi = std::fmax(hi, e);
     }
@@ -291,7 +285,7 @@ bool Sampler::step_accepts(int m, double a, double x, double width, double v) co
 {
     // v*height < weight with height = a/width, as v*a < width*weight.
     const Hist &hs = hist_[static_cast<std::size_t>(m)];
-    return v * hs.a < width * std::exp(exponent(a, hs.X_max, x));
+    return v * hs.a < width * std::exp(log_weight(a, hs.X_max, landa_, x));
 }
 
 double Sampler::tail_draw(int m, double a, bool left, double u, double v) const
@@ -301,7 +295,7 @@ double Sampler::tail_draw(int m, double a, bool left, double u, double v) const
     // x = p + log(1 - u)/C1, 1 - u in (0, 1]; accepted when v*tail < weight.
     const double p = left ? hs.pL : hs.pR, C1 = left ? hs.C1L : hs.C1R, C2 = left ? hs.C2L : hs.C2R;
     const double x = p + std::log(1.0 - u) * (left ? hs.invC1L : hs.invC1R);
-    return v < std::exp(exponent(a, hs.X_max, x) - C1 * x - C2) ? x : std::nan("");
+    return v < std::exp(log_weight(a, hs.X_max, landa_, x) - C1 * x - C2) ? x : std::nan("");
 }
 
 void Sampler::step_bounds(int m, double h, int k, double &lower, double &upper) const noexcept

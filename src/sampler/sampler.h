@@ -145,11 +145,15 @@ Table parse_table(const std::string &text, const std::string &name);
 // Returns false when h is NaN or not below the last bound.
 bool field_index(const Table &t, double h, long &index);
 
-// Weight at field value h with the shift X_max.
-inline double weight(double h, double X_max, double landa, double x)
+// Logarithm of the weight at field value h with the shift X_max,
+// h*(x - X_max) - x*x - landa*(x*x - 1)^2: the one copy of the formula that
+// the sampler's set-up and draws use.
+inline double log_weight(double h, double X_max, double landa, double x)
 {
-    return std::exp(h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1));
+    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
 }
+// Weight at field value h with the shift X_max.
+inline double weight(double h, double X_max, double landa, double x) { return std::exp(log_weight(h, X_max, landa, x)); }
 
 // Majorant of block b at x (tails outside [p[0], p[Nd_poi-1]], otherwise the
 // height of the step holding x; at an inner edge the step to its right).
@@ -475,10 +479,6 @@ private:
     [[noreturn]] void too_many_trials(double h, bool fallback) const;
     [[noreturn]] void not_served(double h) const;
     FieldError::Kind failure(double h) const noexcept;
-    double exponent(double h, double X_max, double x) const
-    {
-        return h * (x - X_max) - x * x - landa_ * (x * x - 1) * (x * x - 1);
-    }
 
     Table table_;
     double landa_;
