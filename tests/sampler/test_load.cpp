@@ -17,7 +17,7 @@ namespace {
 
 // The small table: 4 histograms of 14 pieces, 5 index entries (lines
 // 25..30), blocks from line 32.
-std::vector<std::string> small_lines() { return lines_of(slurp(table_path("small"))); }
+std::vector<std::string> small_lines() { return split_lines(read_file(table_path("small"))); }
 
 void replace(std::vector<std::string> &l, int line, const std::string &from, const std::string &to)
 {
@@ -162,7 +162,7 @@ TEST(TableLoad, FieldValuesTheTableDoesNotServeAreRefused)
 // draws (or refuses the field value) without crashing or hanging.
 TEST(TableLoad, MutatedFilesNeverCrashTheLoaderOrTheSampler)
 {
-    const std::string base = slurp(table_path("small"));
+    const std::string base = read_file(table_path("small"));
     ASSERT_FALSE(base.empty());
     o1phi4::Xoshiro256ss g(2024);
     const char alphabet[] = "0123456789.-+e \nxE";
