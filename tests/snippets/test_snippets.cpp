@@ -443,8 +443,8 @@ const SnippetCase CASES[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(FieldIndexMap, CompiledSnippets, ::testing::ValuesIn(CASES),
-                         [](const ::testing::TestParamInfo<SnippetCase> &info) {
-                             std::string n = info.param.name;
+                         [](const ::testing::TestParamInfo<SnippetCase> &p) {
+                             std::string n = p.param.name;
                              for (char &ch : n)
                                  if (ch == '.') ch = '_';
                              return n;
