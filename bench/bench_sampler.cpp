@@ -112,7 +112,7 @@ double unuran_pdf(double x, const UNUR_DISTR *distr)
 {
     const double *p;
     unur_distr_cont_get_pdfparams(distr, &p);
-    return std::exp(p[0] * (x - p[2]) - x * x - p[1] * (x * x - 1) * (x * x - 1) - p[3]);
+    return std::exp(o1phi4::log_weight(p[0], p[2], p[1], x) - p[3]);
 }
 
 struct Pinv {

@@ -99,7 +99,7 @@ ModeReport check_modes(const o1phi4::Table &t, double landa)
         ++r.blocks;
         // Slope of the exponent H*x - x*x - Landa*(x*x - 1)^2 at X_max.
         const double x = b.X_max;
-        const double s = std::fabs(b.H - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x) / std::fmax(1.0, std::fabs(b.H));
+        const double s = std::fabs(slope(landa, b.H, x)) / std::fmax(1.0, std::fabs(b.H));
         if (!(s <= r.worst_slope)) {
             r.worst_slope = s;
             r.worst_block = b.j;

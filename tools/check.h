@@ -14,6 +14,18 @@
 
 namespace o1check {
 
+// The validator's own copies of the log weight
+// h*(x - X_max) - x*x - landa*(x*x - 1)^2 and of the slope of its exponent,
+// shifted by c: c - 2*x*(1 - 2*landa) - 4*landa*x^3 (c = h for the weight).
+// They are written out here rather than taken from the sampler library
+// (o1phi4::log_weight) on purpose: checks that used the sampler's formula
+// could not catch a fault in it.
+inline double log_weight(double h, double X_max, double landa, double x)
+{
+    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
+}
+inline double slope(double landa, double c, double x) { return c - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
+
 // Relative tolerance of the tail areas against the common area a.
 constexpr double AREA_TOL = 1e-9;
 // A majorant/weight ratio below 1 - RATIO_TOL is a failure (rounding of the

@@ -49,7 +49,8 @@ gsl_integration_workspace *workspace()
 // The exponent without its shift, e0(x) = h*x - x*x - landa*(x*x - 1)^2: the
 // log weight is e0(x) - h*X_max, and the shift, however large, only enters
 // the log of the integral.
-double e0(double h, double landa, double x) { return h * x - x * x - landa * (x * x - 1) * (x * x - 1); }
+// (x - 0 is x for every x, so this is h*x - ... to the bit.)
+double e0(double h, double landa, double x) { return log_weight(h, 0.0, landa, x); }
 
 struct Params {
     double h, landa, e_top;

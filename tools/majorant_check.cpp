@@ -23,10 +23,9 @@ struct Scan {
     long points = 0;
     long failed = 0;
 
-    double exponent(double x) const { return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1); }
     void point(double log_major, double x, int piece)
     {
-        const double gap = log_major - exponent(x);
+        const double gap = log_major - log_weight(h, X_max, landa, x);
         ++points;
         if (gap < std::log1p(-RATIO_TOL) || std::isnan(gap)) ++failed;
         if (!(gap >= min_gap)) {

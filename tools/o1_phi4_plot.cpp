@@ -105,7 +105,6 @@ struct Curve {
     double landa, h_lo, h_hi;
     std::vector<Point> points;
 
-    double log_weight(double h, double x) const { return h * (x - b.X_max) - x * x - landa * (x * x - 1) * (x * x - 1); }
     // The piece's points over [x0, x1] in increasing order, log majorant
     // c*x + C0: evenly spaced, plus the stationary points of the gap log
     // majorant - log weight inside, where the ratio may be smallest.
@@ -117,7 +116,8 @@ struct Curve {
             for (double x : o1check::slope_roots(landa, h - c))
                 if (x > x0 && x < x1) xs.push_back(x);
         std::sort(xs.begin(), xs.end());
-        for (double x : xs) points.push_back(Point{x, k, c * x + C0, log_weight(h_lo, x), log_weight(h_hi, x)});
+        for (double x : xs) points.push_back(Point{x, k, c * x + C0, o1check::log_weight(h_lo, b.X_max, landa, x),
+                                             o1check::log_weight(h_hi, b.X_max, landa, x)});
     }
 };
 

@@ -11,8 +11,6 @@ namespace {
 
 constexpr int BISECTION_STEPS = 400;
 
-double cubic(double landa, double c, double x) { return c - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
-
 // Root of a decreasing (dir = -1) or increasing (dir = +1) cubic on [a, b]
 // whose ends have opposite signs: bisection down to adjacent doubles.
 double bisect(double landa, double c, double a, double b, int dir)
@@ -20,7 +18,7 @@ double bisect(double landa, double c, double a, double b, int dir)
     for (int i = 0; i < BISECTION_STEPS; ++i) {
         const double m = 0.5 * (a + b);
         if (m <= a || m >= b) break;
-        const double f = cubic(landa, c, m);
+        const double f = slope(landa, c, m);
         if (f == 0) return m;
         if ((f > 0) == (dir < 0)) a = m;
         else b = m;
@@ -39,7 +37,7 @@ std::vector<double> slope_roots(double landa, double c)
     }
     // Beyond +-B the cubic term dominates: f(-B) > 0 > f(B).
     double B = 2 * std::cbrt((std::fabs(c) + 2 * std::fabs(1 - 2 * landa)) / (4 * landa)) + 2;
-    while (!(cubic(landa, c, -B) > 0 && cubic(landa, c, B) < 0) && B < 1e100) B *= 2;
+    while (!(slope(landa, c, -B) > 0 && slope(landa, c, B) < 0) && B < 1e100) B *= 2;
     if (landa <= 0.5) {
         // Decreasing everywhere: one root.
         r.push_back(bisect(landa, c, -B, B, -1));
@@ -47,7 +45,7 @@ std::vector<double> slope_roots(double landa, double c)
     }
     // Decreasing, increasing, decreasing, turning at -xs and xs.
     const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
-    const double fl = cubic(landa, c, -xs), fr = cubic(landa, c, xs);
+    const double fl = slope(landa, c, -xs), fr = slope(landa, c, xs);
     if (fl < 0) r.push_back(bisect(landa, c, -B, -xs, -1));
     else if (fl == 0) r.push_back(-xs);
     if (fl < 0 && fr > 0) r.push_back(bisect(landa, c, -xs, xs, +1));

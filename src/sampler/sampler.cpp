@@ -54,12 +54,6 @@ constexpr double ENVELOPE_TOL = 1e-14;
 // Slope of the exponent h*x - x*x - landa*(x*x - 1)^2.
 double slope(double landa, double h, double x) { return h - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
 
-// Exponent of the weight, h*(x - X_max) - x*x - landa*(x*x - 1)^2.
-double exponent_at(double landa, double h, double X_max, double x)
-{
-    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
-}
-
 // Zero of the slope on [a, b], where it is monotone and changes sign.
 double stationary(double landa, double h, double a, double b)
 {
@@ -80,8 +74,8 @@ double stationary(double landa, double h, double a, double b)
 // falling sign change is a maximum, a rising one a minimum.
 void exponent_range(double landa, double h, double X_max, double a, double b, double &lo, double &hi)
 {
-    lo = std::fmin(exponent_at(landa, h, X_max, a), exponent_at(landa, h, X_max, b));
-    hi = std::fmax(exponent_at(landa, h, X_max, a), exponent_at(landa, h, X_max, b));
+    lo = std::fmin(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
+    hi = std::fmax(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
     double cut[4] = {a, a, b, b};
     if (landa > 0.5) {
         const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
@@ -91,10 +85,50 @@ void exponent_range(double landa, double h, double X_max, double a, double b, do
     for (int i = 0; i < 3; ++i) {
         const double sa = slope(landa, h, cut[i]), sb = slope(landa, h, cut[i + 1]);
         if (!(cut[i] < cut[i + 1]) || !((sa < 0 && sb > 0) || (sa > 0 && sb < 0))) continue;
-        const double e = exponent_at(landa, h, X_max, stationary(landa, h, cut[i], cut[i + 1]));
+        const double e = log_weight(h, X_max, landa, stationary(landa, h, cut[i], cut[i + 1]));
         lo = std::fmin(lo, e);
         hi = std::fmax(hi, e);
     }
+}
+
+// Throws TableError, naming the block's line, unless block b can be a
+// majorant the draw can use: a > 0, a left tail rising and a right tail
+// falling (with finite reciprocals of their slopes), the left anchor not
+// right of the first step, steps of positive finite width and height.
+void check_block(const Table &t, const Block &b)
+{
+    if (!(b.a > 0) || !(b.C1L > 0) || !(b.C1R < 0) || !std::isfinite(1 / b.C1L) || !std::isfinite(1 / b.C1R))
+        throw TableError(t.file, b.first_line,
+                         "block cannot be a majorant: it needs a > 0, a left tail slope > 0 and a right tail slope < 0");
+    if (!(b.p[0] <= b.p[1])) throw TableError(t.file, b.first_line + 2, "the left tail's anchor lies right of the first step");
+    for (std::size_t k = 1; k + 1 < b.p.size(); ++k)
+        if (!(b.p[k] < b.p[k + 1]) || !std::isfinite(b.p[k + 1] - b.p[k]) || !(b.a / (b.p[k + 1] - b.p[k]) > 0) ||
+            !std::isfinite(b.a / (b.p[k + 1] - b.p[k])))
+            throw TableError(t.file, b.first_line + 3 + static_cast<long>(k), "positions must increase");
+}
+
+// Bounds of the acceptance probability weight*(x1 - x0)/a of a proposal x on
+// the step [x0, x1] (height a/(x1 - x0)) of a histogram with the shift X_max,
+// over every field value h in [h0, h1] and every x in the step:
+// lower <= weight(h, X_max, landa, x)*(x1 - x0)/a <= upper, each widened by
+// BOUND_MARGIN so that the rounding of the exponent in a draw never puts the
+// acceptance outside them.  The weight at a fixed x is log-linear in h, so
+// its extremes lie at h0 or h1; at a fixed h, at x0, x1 or a stationary
+// point of the exponent between them.  Either is NaN where the exponent is
+// (at a position so far out that it overflows).
+void acceptance_bounds(double landa, double X_max, double a, double x0, double x1, double h0, double h1, double &lower,
+                       double &upper)
+{
+    double e_lo = INFINITY, e_hi = -INFINITY;
+    for (const double h : {h0, h1}) {
+        double lo, hi;
+        exponent_range(landa, h, X_max, x0, x1, lo, hi);
+        e_lo = std::fmin(e_lo, lo);
+        e_hi = std::fmax(e_hi, hi);
+    }
+    const double w = x1 - x0;
+    lower = std::exp(e_lo) * w / a * (1 - BOUND_MARGIN);
+    upper = std::exp(e_hi) * w / a * (1 + BOUND_MARGIN);
 }
 
 }  // namespace
@@ -152,14 +186,20 @@ void Xoshiro256ss::seed(std::uint64_t seed)
 Sampler::Sampler(Table table, double landa, SamplerOptions options)
     : table_(std::move(table)), landa_(landa), options_(options), nd_(table_.nd_poi), mirror_below_(std::fmin(table_.H0, 0.0))
 {
-    const Table &t = table_;
     if (!(landa_ >= 0) || !(landa_ <= MAX_LANDA))
-        throw TableError(t.file, 0, "Landa must be a number from 0 to 1e300 for the weight to be integrable");
+        throw TableError(table_.file, 0, "Landa must be a number from 0 to 1e300 for the weight to be integrable");
     if (options_.max_trials == 0) throw std::invalid_argument("a sampler needs at least one proposal per draw (max_trials 0)");
-    if (nd_ < 3 || t.blocks.size() != static_cast<std::size_t>(t.n_histogram) + 1 || t.c_map.empty() ||
-        t.index_j.size() != t.index_m.size())
-        throw TableError(t.file, 0, "incomplete table");
+    // The counts, the histogram numbers and the field indices are as the
+    // loader checked them; what it does not check (the span of the index
+    // table, the shape of each block) is checked on the way.
+    build_lookup();
+    build_histograms();
+    build_bounds();
+}
 
+void Sampler::build_lookup()
+{
+    const Table &t = table_;
     // Dense lookup from field index to histogram, -1 for the gaps.
     long j_first = 0;
     if (!t.index_j.empty()) {
@@ -184,26 +224,18 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
         const double q_max = std::fmax(std::fmax(std::fabs(t.H0), std::fabs(t.H_max)), std::fabs(f.upper)) / f.step;
         lines_.push_back({upper, f.step, 1 / f.step, 0.5 - NEAR_INTEGER * q_max, f.offset - j_first});
     }
+}
 
-    // The blocks, checked for what the draw relies on.
+void Sampler::build_histograms()
+{
+    const Table &t = table_;
     const std::size_t ns = static_cast<std::size_t>(nd_ - 2);
     hist_.resize(t.blocks.size());
     range_.resize(t.blocks.size());
     edges_.resize(t.blocks.size() * (ns + 1));
     for (std::size_t m = 0; m < t.blocks.size(); ++m) {
         const Block &b = t.blocks[m];
-        if (b.p.size() != static_cast<std::size_t>(nd_))
-            throw TableError(t.file, b.first_line, "block has the wrong number of positions");
-        if (!(b.a > 0) || !(b.C1L > 0) || !(b.C1R < 0) || !std::isfinite(1 / b.C1L) || !std::isfinite(1 / b.C1R))
-            throw TableError(t.file, b.first_line,
-                             "block cannot be a majorant: it needs a > 0, a left tail slope > 0 and a right tail slope < 0");
-        if (!(b.p[0] <= b.p[1]))
-            throw TableError(t.file, b.first_line + 2, "the left tail's anchor lies right of the first step");
-        for (std::size_t k = 1; k + 1 < b.p.size(); ++k)
-            if (!(b.p[k] < b.p[k + 1]) || !std::isfinite(b.p[k + 1] - b.p[k]) || !(b.a / (b.p[k + 1] - b.p[k]) > 0) ||
-                !std::isfinite(b.a / (b.p[k + 1] - b.p[k])))
-                throw TableError(t.file, b.first_line + 3 + static_cast<long>(k), "positions must increase");
-
+        check_block(t, b);
         Hist &hs = hist_[m];
         hs.X_max = b.X_max;
         hs.a = b.a;
@@ -234,7 +266,11 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
         rg.n_sub = static_cast<int>(std::fmin(std::ceil(spread / SUB_RANGE_SPREAD), MAX_SUB_RANGES));
         if (!(rg.n_sub >= 1)) rg.n_sub = 1;
     }
+}
 
+void Sampler::build_bounds()
+{
+    const std::size_t ns = static_cast<std::size_t>(nd_ - 2);
     // Within the budget: extra sub-ranges are cut down in proportion.
     double extra = 0;
     for (const Range &rg : range_) extra += rg.n_sub - 1;
@@ -250,11 +286,7 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
     bounds_.resize(total);
     no_bounds_.assign(ns, Bound{0, static_cast<std::uint8_t>(BOUND_SCALE - 1)});
 
-    // Per sub-range and step, weight*width/a between its smallest and largest
-    // value.  The weight at a fixed x is log-linear in h, so both lie at an end
-    // of the sub-range; at a fixed h, at an end of the step or a stationary
-    // point of the exponent inside it.
-    for (std::size_t m = 0; m < t.blocks.size(); ++m) {
+    for (std::size_t m = 0; m < range_.size(); ++m) {
         const Hist &hs = hist_[m];
         Range &rg = range_[m];
         const double *edge = edges_.data() + m * (ns + 1);
@@ -262,21 +294,13 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
         rg.inv_width = width > 0 ? 1 / width : 0;
         const double pad = RANGE_PAD * (std::fabs(rg.h_lo) + std::fabs(rg.h_hi) + (rg.h_hi - rg.h_lo));
         for (int sub = 0; sub < rg.n_sub; ++sub) {
-            const double hv[2] = {rg.h_lo + sub * width - pad, sub + 1 == rg.n_sub ? rg.h_hi + pad : rg.h_lo + (sub + 1) * width + pad};
+            const double h0 = rg.h_lo + sub * width - pad;
+            const double h1 = sub + 1 == rg.n_sub ? rg.h_hi + pad : rg.h_lo + (sub + 1) * width + pad;
             for (std::size_t k = 0; k < ns; ++k) {
-                double e_lo = INFINITY, e_hi = -INFINITY;
-                for (double h : hv) {
-                    double lo, hi;
-                    exponent_range(landa_, h, hs.X_max, edge[k], edge[k + 1], lo, hi);
-                    e_lo = std::fmin(e_lo, lo);
-                    e_hi = std::fmax(e_hi, hi);
-                }
-                const double w = edge[k + 1] - edge[k];
-                const double lower = std::exp(e_lo) * w / hs.a * (1 - BOUND_MARGIN);
-                const double upper = std::exp(e_hi) * w / hs.a * (1 + BOUND_MARGIN);
+                double lower, upper;
+                acceptance_bounds(landa_, hs.X_max, hs.a, edge[k], edge[k + 1], h0, h1, lower, upper);
                 // lo/256 <= lower and (hi + 1)/256 >= upper, within 0..255;
-                // a bound that is NaN (a position the exponent overflows at)
-                // decides nothing.
+                // a bound that is NaN decides nothing.
                 Bound &bd = bounds_[rg.bounds + static_cast<std::size_t>(sub) * ns + k];
                 bd.lo = static_cast<std::uint8_t>(lower > 0 ? std::fmin(std::floor(lower * BOUND_SCALE), BOUND_SCALE - 1) : 0);
                 bd.hi = static_cast<std::uint8_t>(upper < 1 ? std::fmax(std::ceil(upper * BOUND_SCALE) - 1, 0.0) : BOUND_SCALE - 1);
@@ -291,7 +315,7 @@ bool Sampler::step_accepts(int m, double a, double x, double width, double v) co
 {
     // v*height < weight with height = a/width, as v*a < width*weight.
     const Hist &hs = hist_[static_cast<std::size_t>(m)];
-    return v * hs.a < width * std::exp(exponent(a, hs.X_max, x));
+    return v * hs.a < width * std::exp(log_weight(a, hs.X_max, landa_, x));
 }
 
 double Sampler::tail_draw(int m, double a, bool left, double u, double v) const
@@ -301,7 +325,7 @@ double Sampler::tail_draw(int m, double a, bool left, double u, double v) const
     // x = p + log(1 - u)/C1, 1 - u in (0, 1]; accepted when v*tail < weight.
     const double p = left ? hs.pL : hs.pR, C1 = left ? hs.C1L : hs.C1R, C2 = left ? hs.C2L : hs.C2R;
     const double x = p + std::log(1.0 - u) * (left ? hs.invC1L : hs.invC1R);
-    return v < std::exp(exponent(a, hs.X_max, x) - C1 * x - C2) ? x : std::nan("");
+    return v < std::exp(log_weight(a, hs.X_max, landa_, x) - C1 * x - C2) ? x : std::nan("");
 }
 
 void Sampler::step_bounds(int m, double h, int k, double &lower, double &upper) const noexcept

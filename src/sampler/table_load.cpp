@@ -16,10 +16,8 @@ namespace o1phi4 {
 
 namespace {
 
-// Largest magnitude of a field index (the generated C code computes it in int).
-constexpr double INDEX_LIMIT = 2147483647.0;
-// Pieces of a histogram: at least one step between the two tails.
-constexpr int ND_POI_MIN = 3;
+using o1_table_format::INDEX_LIMIT;
+using o1_table_format::ND_POI_MIN;
 // Largest count a header may announce (Nd_poi, N_histogram, N_H_max, the
 // index table's length): over thirty times the generator's limits (600
 // points, 30001 histograms, 30000 entries), and small enough that no sum or
@@ -78,7 +76,8 @@ struct Cursor {
         char *end;
         errno = 0;
         const long d = std::strtol(s, &end, 10);
-        if (errno == ERANGE || d > 2147483647L || d < -2147483647L) return false;
+        // Every integer of the file is an int of the C and FORTRAN lines.
+        if (errno == ERANGE || std::fabs(static_cast<double>(d)) > INDEX_LIMIT) return false;
         v = d;
         s = end;
         return true;
@@ -189,7 +188,9 @@ void read_header(Reader &r, Table &t)
     t.nd_poi = r.define("Nd_poi");
     t.n_histogram = r.define("N_histogram");
     t.n_h_max = r.define("N_H_max");
-    if (t.nd_poi < ND_POI_MIN) r.fail(nd_line, "Nd_poi must be at least 3 (two tails and a step), found " + std::to_string(t.nd_poi));
+    if (t.nd_poi < ND_POI_MIN)
+        r.fail(nd_line, "Nd_poi must be at least " + std::to_string(ND_POI_MIN) + " (two tails and two steps), found " +
+                            std::to_string(t.nd_poi));
     if (t.n_histogram < 0) r.fail(nd_line + 1, "N_histogram must not be negative");
     r.bounded(nd_line, "Nd_poi", t.nd_poi);
     r.bounded(nd_line + 1, "N_histogram", t.n_histogram);
@@ -446,7 +447,7 @@ FieldError::FieldError(Kind kind, double h, long index, const std::string &messa
 double Table::H_upper(int m) const
 {
     if (m < n_histogram) return blocks[static_cast<std::size_t>(m) + 1].H;
-    return std::fmax(blocks[static_cast<std::size_t>(m)].H + H_UPPER_LAST_STEP, H_max);
+    return std::fmax(blocks[static_cast<std::size_t>(m)].H + o1_table_format::LAST_HISTOGRAM_REACH, H_max);
 }
 
 Table parse_table(const std::string &text, const std::string &name)

@@ -14,8 +14,6 @@ namespace {
 
 const std::string EXITING = "\n...now exiting to system...\n";
 
-bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 // A run that stops with status 1, printing 'out' on stdout and 'err' on stderr.
 struct Stop {
     const char *input, *out, *err;

@@ -14,8 +14,6 @@ namespace {
 
 const char BANNER[] = "| O(1)  random number: P= exp(H.x-x^2-Landa.(x^2-1)^2).dx |";
 
-bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 int occurrences(const std::string &text, const std::string &part)
 {
     int n = 0;

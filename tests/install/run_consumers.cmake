@@ -26,7 +26,7 @@ endif()
 set(table ${OUT}/table/O1_Phi4.res)
 
 run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${OUT}/prefix)
-foreach(f include/o1_phi4/sampler.h include/o1_phi4/o1_sampler_c.h lib/pkgconfig/o1_phi4.pc)
+foreach(f include/o1_phi4/sampler.h include/o1_phi4/o1_sampler_c.h include/o1_phi4/table_format.h lib/pkgconfig/o1_phi4.pc)
   if(NOT EXISTS ${OUT}/prefix/${f})
     message(FATAL_ERROR "cmake --install did not place ${f}")
   endif()

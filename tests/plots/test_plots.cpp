@@ -18,19 +18,12 @@
 #include <vector>
 
 #include "sampler/sampler.h"
+#include "test_support.h"
 
 namespace {
 
 // Field value whose histogram the damaged copy breaks.
 constexpr double DAMAGED_H = 140.0;
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // The folder of the pictures, their data and the damaged table (kept for a
 // look after the run).
@@ -44,28 +37,21 @@ std::string table(bool damaged)
     const std::string sound = std::string(O1_PLOT_TABLES) + "/h200/O1_Phi4.res";
     if (!damaged) return sound;
     const std::string path = scratch() + "/damaged.res";
-    const std::string text = slurp(sound);
+    const std::string text = read_file(sound);
     const o1phi4::Table t = o1phi4::parse_table(text, sound);
     const int m = o1phi4::Sampler(t, 1.0).histogram(DAMAGED_H);
     const o1phi4::Block &b = t.blocks[static_cast<std::size_t>(m)];
     const double X0 = b.p.back(), h = t.served_hi[static_cast<std::size_t>(m)];
-    const double gap = b.C1R * X0 + b.C2R - (h * (X0 - b.X_max) - X0 * X0 - (X0 * X0 - 1) * (X0 * X0 - 1));
+    const double gap = b.C1R * X0 + b.C2R - o1phi4::log_weight(h, b.X_max, 1.0, X0);
 
-    std::istringstream in(text);
-    std::ostringstream out;
-    long n = 0;
-    for (std::string l; std::getline(in, l);) {
-        if (++n == b.first_line + 1) {  // C1L C2L C1R C2R
-            char buf[128];
-            std::snprintf(buf, sizeof buf, "%.16e %.16e %.16e %.16e", b.C1L, b.C2L, b.C1R, b.C2R - gap - 0.9);
-            l = buf;
-        }
-        out << l << '\n';
-    }
+    std::vector<std::string> l = split_lines(text);
+    char buf[128];  // the line C1L C2L C1R C2R
+    std::snprintf(buf, sizeof buf, "%.16e %.16e %.16e %.16e", b.C1L, b.C2L, b.C1R, b.C2R - gap - 0.9);
+    l[static_cast<std::size_t>(b.first_line)] = buf;
     // Tests running at the same time write the same text: each its own
     // file, renamed over the path in one step.
     const std::string own = path + "." + std::to_string(getpid());
-    std::ofstream(own, std::ios::binary) << out.str();
+    std::ofstream(own, std::ios::binary) << join_lines(l);
     std::rename(own.c_str(), path.c_str());
     return path;
 }
@@ -76,13 +62,13 @@ int plot(const std::string &args, std::string &out)
     const std::string log = scratch() + "/plot_" + std::to_string(getpid()) + ".log";
     const std::string cmd = std::string("O1_PHI4_PLOT='") + O1_PHI4_PLOT_EXE + "' bash '" + O1_PLOT_SCRIPT + "' " + args + " >'" + log + "' 2>&1";
     const int st = std::system(cmd.c_str());
-    out = slurp(log);
+    out = read_file(log);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 bool is_png(const std::string &path)
 {
-    const std::string s = slurp(path);
+    const std::string s = read_file(path);
     return s.size() > 1000 && s.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
 }
 
@@ -90,8 +76,7 @@ bool is_png(const std::string &path)
 std::vector<std::vector<double>> rows(const std::string &path)
 {
     std::vector<std::vector<double>> r;
-    std::istringstream in(slurp(path));
-    for (std::string l; std::getline(in, l);) {
+    for (const std::string &l : split_lines(read_file(path))) {
         if (l.empty() || l[0] == '#') continue;
         std::istringstream ls(l);
         r.emplace_back();
@@ -134,10 +119,10 @@ TEST_P(HistogramPicture, IsDrawnAndItsRatioGoesBelowOneOnlyInTheDamagedPiece)
     if (c.below_one) {
         EXPECT_GT(below, 0) << "smallest ratio " << smallest;
         EXPECT_EQ(below_elsewhere, 0) << "the damage is in the right tail only";
-        EXPECT_NE(slurp(dat).find("NOT A MAJORANT"), std::string::npos);
+        EXPECT_NE(read_file(dat).find("NOT A MAJORANT"), std::string::npos);
     } else {
         EXPECT_GE(smallest, 1.0);
-        EXPECT_EQ(slurp(dat).find("NOT A MAJORANT"), std::string::npos);
+        EXPECT_EQ(read_file(dat).find("NOT A MAJORANT"), std::string::npos);
     }
 }
 
@@ -171,5 +156,5 @@ TEST(HistogramPictureInput, RefusesAFieldValueTheTableDoesNotServe)
     EXPECT_NE(plot("histogram '" + table(false) + "' 1 -H 200 -o '" + png + "'", out), 0);
     EXPECT_NE(out.find("does not serve h = 200"), std::string::npos) << out;
     EXPECT_FALSE(is_png(png));
-    EXPECT_TRUE(slurp(scratch() + "/outside.dat").empty()) << "no data left behind";
+    EXPECT_TRUE(read_file(scratch() + "/outside.dat").empty()) << "no data left behind";
 }

@@ -75,8 +75,6 @@ TEST(PointsPerHistogram, FollowsTheRuleAndCapsAt600)
 
 // --- Planning files: offsets, index table, quantisation, overflow ---
 
-bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
 class PlanningFiles : public ::testing::Test {
 protected:
     void SetUp() override

@@ -57,7 +57,7 @@ TEST(CApi, OpenRefusesLandaOutOfRange)
 TEST(CApi, MissingFieldIndexHasItsOwnStatus)
 {
     // h5 without the entry "60 29" (field values [2.4, 2.44)), counts adjusted.
-    std::vector<std::string> l = lines_of(slurp(table_path("h5")));
+    std::vector<std::string> l = split_lines(read_file(table_path("h5")));
     ASSERT_EQ(l[85], "60 29");
     l.erase(l.begin() + 85);
     ASSERT_EQ(l[24], "125");

@@ -4,6 +4,8 @@
 // table looks like make the validator fail at once naming file and line.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +17,23 @@
 #include "sampler_test_support.h"
 
 namespace {
+
+// Seconds the validator may run in a test: every run of the tests ends in a
+// few seconds, also under the sanitizers; a hang shows as status 124.
+constexpr int CHECK_TIMEOUT_S = 120;
+
+// Runs the validator with arguments; returns its exit status, output in out.
+int run_check(const std::string &args, std::string &out)
+{
+    const std::string cmd = "timeout " + std::to_string(CHECK_TIMEOUT_S) + " " + O1_PHI4_CHECK_EXE + " " + args + " 2>&1";
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    out.clear();
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int st = pclose(p);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
 
 enum Damage {
     WIDER_STEP,   // an inner edge moved right: the step holding X_max widens and its height falls below the weight
@@ -40,7 +59,7 @@ std::string number_line(double v, int flag)
 // that no longer bounds the weight (-1: any).
 std::string damage(const std::string &text, const o1phi4::Table &t, int m, Damage d, int &piece)
 {
-    std::vector<std::string> l = lines_of(text);
+    std::vector<std::string> l = split_lines(text);
     const o1phi4::Block &b = t.blocks[static_cast<std::size_t>(m)];
     const double h_hi = t.H_upper(m);
     const int nd = static_cast<int>(b.p.size());
@@ -84,7 +103,7 @@ class DamagedTable : public ::testing::TestWithParam<Case> {};
 TEST_P(DamagedTable, IsCaughtByTheMajorantCheckTheChiSquareAndTheValidator)
 {
     const Case c = GetParam();
-    const std::string text = slurp(table_path(c.table));
+    const std::string text = read_file(table_path(c.table));
     const o1phi4::Table sound = o1phi4::parse_table(text, c.table);
     const o1phi4::Sampler ss(sound, 1.0);
     const int m = ss.histogram(c.h);
@@ -136,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(Tables, DamagedTable,
 // exactly that (its tolerance is far finer), and the validator fails.
 TEST(DamagedTable, OneMillionthBelowTheWeightFails)
 {
-    const std::string text = slurp(table_path("h200"));
+    const std::string text = read_file(table_path("h200"));
     const o1phi4::Table sound = o1phi4::parse_table(text, "h200");
     const int m = o1phi4::Sampler(sound, 1.0).histogram(140.0);
     const std::size_t ms = static_cast<std::size_t>(m);
@@ -157,7 +176,7 @@ TEST(DamagedTable, OneMillionthBelowTheWeightFails)
     }
     const double edge = b.p[k] + b.a / (w * (1 - 1e-6));
     ASSERT_LT(edge, b.p[k + 2]);
-    std::vector<std::string> l = lines_of(text);
+    std::vector<std::string> l = split_lines(text);
     l[static_cast<std::size_t>(b.first_line + 2 + static_cast<long>(k))] = number_line(edge, 0);
     const std::string path = write_scratch("damaged_h200_millionth", join_lines(l));
 
@@ -184,7 +203,7 @@ TEST(DamagedTable, OneMillionthBelowTheWeightFails)
 TEST(Validator, BadInputFailsFastNamingFileAndLine)
 {
     const auto edited = [](const char *name, const char *table, std::function<void(std::vector<std::string> &)> edit) {
-        std::vector<std::string> l = lines_of(slurp(table_path(table)));
+        std::vector<std::string> l = split_lines(read_file(table_path(table)));
         edit(l);
         return write_scratch(name, join_lines(l));
     };

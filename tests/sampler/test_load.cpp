@@ -17,7 +17,7 @@ namespace {
 
 // The small table: 4 histograms of 14 pieces, 5 index entries (lines
 // 25..30), blocks from line 32.
-std::vector<std::string> small_lines() { return lines_of(slurp(table_path("small"))); }
+std::vector<std::string> small_lines() { return split_lines(read_file(table_path("small"))); }
 
 void replace(std::vector<std::string> &l, int line, const std::string &from, const std::string &to)
 {
@@ -54,6 +54,8 @@ TEST(TableLoad, MalformedFileNamesTheLineAndWhatWasExpected)
         {"N_H_max against the index table",
          [](auto &l) { replace(l, 7, "10", "11"); replace(l, 10, "N_O_m=10", "N_O_m=11"); }, 25, "N_H_max is 11"},
         {"Nd_poi of a block", [](auto &l) { replace(l, 32, " 14 ", " 15 "); }, 32, "block has Nd_poi 15, the header 14"},
+        // One step between the tails: no generator writes it.
+        {"Nd_poi 3", [](auto &l) { replace(l, 5, "14", "3"); }, 5, "Nd_poi must be at least 4 (two tails and two steps), found 3"},
         {"block out of order", [](auto &l) { replace(l, 49, "1 0.", "2 0."); }, 49, "block number 2 where 1 is due"},
         {"histogram number out of range", [](auto &l) { l[29] = "4 7"; }, 30, "histogram number 7 outside 0..3"},
         {"field indices not increasing", [](auto &l) { l[28] = "2 2"; }, 29, "field indices must increase, 2 follows 2"},
@@ -160,7 +162,7 @@ TEST(TableLoad, FieldValuesTheTableDoesNotServeAreRefused)
 // draws (or refuses the field value) without crashing or hanging.
 TEST(TableLoad, MutatedFilesNeverCrashTheLoaderOrTheSampler)
 {
-    const std::string base = slurp(table_path("small"));
+    const std::string base = read_file(table_path("small"));
     ASSERT_FALSE(base.empty());
     o1phi4::Xoshiro256ss g(2024);
     const char alphabet[] = "0123456789.-+e \nxE";

@@ -52,6 +52,14 @@ std::string make_scratch_dir(const std::string &tag)
     return std::string(d);
 }
 
+std::string write_scratch(const std::string &name, const std::string &text)
+{
+    static const std::string dir = make_scratch_dir("files");
+    const std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -76,6 +84,15 @@ std::vector<std::string> split_lines(const std::string &text)
     if (!cur.empty()) lines.push_back(cur);
     return lines;
 }
+
+std::string join_lines(const std::vector<std::string> &lines)
+{
+    std::string s;
+    for (const std::string &l : lines) s += l + "\n";
+    return s;
+}
+
+bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 std::string hex(double v)
 {
