@@ -26,12 +26,6 @@ double bisect(double landa, double c, double lo, double hi)
     return 0.5 * (lo + hi);
 }
 
-// Log of the weight with the block's shift.
-double log_weight(double landa, double h, double X_max, double x)
-{
-    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
-}
-
 // Records log majorant - log weight at one point.
 void compare(TableCheck &r, int m, double h, double x, double log_major, double log_w)
 {
@@ -51,30 +45,30 @@ void check_at(TableCheck &r, const o1phi4::Block &b, int m, double landa, double
     const std::size_t nd = b.p.size();
     double roots[3];
     // Nothing bounds the weight between the left tail's anchor and the first step.
-    if (b.p[0] < b.p[1]) compare(r, m, h, b.p[0], -INFINITY, log_weight(landa, h, b.X_max, b.p[0]));
+    if (b.p[0] < b.p[1]) compare(r, m, h, b.p[0], -INFINITY, o1phi4::log_weight(h, b.X_max, landa, b.p[0]));
     // Steps: the weight's largest value over [p_k, p_k+1] is at an edge or at
     // a stationary point inside.
     const int ns = stationary_points(landa, h, roots);
     for (std::size_t k = 1; k + 1 < nd; ++k) {
         const double lo = b.p[k], hi = b.p[k + 1];
         const double log_height = std::log(b.a / (hi - lo));
-        compare(r, m, h, lo, log_height, log_weight(landa, h, b.X_max, lo));
-        compare(r, m, h, hi, log_height, log_weight(landa, h, b.X_max, hi));
+        compare(r, m, h, lo, log_height, o1phi4::log_weight(h, b.X_max, landa, lo));
+        compare(r, m, h, hi, log_height, o1phi4::log_weight(h, b.X_max, landa, hi));
         for (int i = 0; i < ns; ++i)
-            if (roots[i] > lo && roots[i] < hi) compare(r, m, h, roots[i], log_height, log_weight(landa, h, b.X_max, roots[i]));
+            if (roots[i] > lo && roots[i] < hi) compare(r, m, h, roots[i], log_height, o1phi4::log_weight(h, b.X_max, landa, roots[i]));
     }
     // Tails: C1 x + C2 - log weight is smallest at the anchor or where its
     // slope C1 - h + 2x + 4 landa x (x^2 - 1) vanishes, a root of the same
     // cubic with c = h - C1.
     const double pL = b.p[0], pR = b.p[nd - 1];
-    compare(r, m, h, pL, b.C1L * pL + b.C2L, log_weight(landa, h, b.X_max, pL));
-    compare(r, m, h, pR, b.C1R * pR + b.C2R, log_weight(landa, h, b.X_max, pR));
+    compare(r, m, h, pL, b.C1L * pL + b.C2L, o1phi4::log_weight(h, b.X_max, landa, pL));
+    compare(r, m, h, pR, b.C1R * pR + b.C2R, o1phi4::log_weight(h, b.X_max, landa, pR));
     const int nl = stationary_points(landa, h - b.C1L, roots);
     for (int i = 0; i < nl; ++i)
-        if (roots[i] < pL) compare(r, m, h, roots[i], b.C1L * roots[i] + b.C2L, log_weight(landa, h, b.X_max, roots[i]));
+        if (roots[i] < pL) compare(r, m, h, roots[i], b.C1L * roots[i] + b.C2L, o1phi4::log_weight(h, b.X_max, landa, roots[i]));
     const int nr = stationary_points(landa, h - b.C1R, roots);
     for (int i = 0; i < nr; ++i)
-        if (roots[i] > pR) compare(r, m, h, roots[i], b.C1R * roots[i] + b.C2R, log_weight(landa, h, b.X_max, roots[i]));
+        if (roots[i] > pR) compare(r, m, h, roots[i], b.C1R * roots[i] + b.C2R, o1phi4::log_weight(h, b.X_max, landa, roots[i]));
 }
 
 }  // namespace

@@ -400,12 +400,9 @@ void served_ranges(Table &t)
         const std::size_t m = static_cast<std::size_t>(t.index_m[e]);
         double lower = t.H0;
         for (const FieldInterval &f : t.c_map) {
-            const double q = static_cast<double>(t.index_j[e] - f.offset);
-            // trunc(h/step) = q: [q, q+1) steps for q > 0, (q-1, q] for q < 0, (-1, 1) for q = 0.
-            double lo = (q > 0 ? q : q - 1) * f.step, hi = (q < 0 ? q : q + 1) * f.step;
-            lo = std::fmax(lo, std::fmax(lower, t.H0));
-            hi = std::fmin(hi, std::fmin(f.upper, t.H_max));
-            if (lo < hi) {
+            double lo, hi;
+            if (o1_table_format::index_cell(static_cast<double>(t.index_j[e] - f.offset), f.step,
+                                            std::fmax(lower, t.H0), std::fmin(f.upper, t.H_max), lo, hi)) {
                 t.served_lo[m] = std::isnan(t.served_lo[m]) ? lo : std::fmin(t.served_lo[m], lo);
                 t.served_hi[m] = std::isnan(t.served_hi[m]) ? hi : std::fmax(t.served_hi[m], hi);
             }

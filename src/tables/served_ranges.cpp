@@ -72,12 +72,10 @@ void read_served_ranges(int N, double h0, double h_max)
         // with trunc(h/step_i) = j - offset_i.
         double lower = h0;
         for (int i = 0; i < n; i++) {
-            double q = static_cast<double>(j) - c[i].offset;
-            double lo = ((q > 0) ? q : q - 1) * c[i].step;
-            double hi = ((q < 0) ? q : q + 1) * c[i].step;
-            lo = std::fmax(lo, std::fmax(lower, h0));
-            hi = std::fmin(hi, std::fmin(c[i].upper, h_max));
-            if (lo < hi) widen(m, lo, hi);
+            double lo, hi;
+            if (o1_table_format::index_cell(static_cast<double>(j) - c[i].offset, c[i].step, std::fmax(lower, h0),
+                                            std::fmin(c[i].upper, h_max), lo, hi))
+                widen(m, lo, hi);
             lower = c[i].upper;
         }
     }
