@@ -73,10 +73,8 @@ static void read_h_max(double limit)
 // rounded step sends field values to histograms not built for them.
 static bool step_prints_exactly(double p)
 {
-    char text[64];
     double step = FIRST_STEP_PER_LOSS * p;
-    std::snprintf(text, sizeof text, "%f", step);
-    return std::fabs(std::strtod(text, nullptr) - step) <= STEP_PRINT_TOL * step;
+    return std::fabs(printed_value(step) - step) <= STEP_PRINT_TOL * step;
 }
 
 static void read_loss()

@@ -76,6 +76,9 @@ double loss_ratio(double u);
 // Quantises the grid, writes "temp2.tmp" and "temp1.tmp" (snippets and the
 // field-index table).  A file that cannot be written stops through nrerror.
 void write_planning_files();
+// v as the C and FORTRAN lines print it ("%f"), read back as a compiler
+// reads the printed constant.
+double printed_value(double v);
 
 // Points per histogram for the loss factor f, 1 to ND_MAX.  When capped is not
 // null it receives whether the rule had to be capped at ND_MAX.
