@@ -61,7 +61,7 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
          "for the % of losses"},
         {"1\n50\n50.0000001\n60\nq\n", "!!! H_max must be at least H0 + 0.000001", "for the % of losses"},
         {"1\n0\n308\n307.9\nq\n",
-         "!!! H_max must be <= 307.985625 for Landa=1.000000 (the weight underflows beyond)\ngive Hmaximum",
+         "!!! H_max must be <= 307.985624 for Landa=1.000000 (the weight underflows beyond)\ngive Hmaximum",
          "for the % of losses"},
         {"2\n0\n372\n371\nq\n", "!!! H_max must be <= 371.", "for the % of losses"},
         {"0.5\n0\n256\n255\nq\n", "!!! H_max must be <= 255.", "for the % of losses"},
@@ -79,6 +79,28 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
          "!!! The loss must have at most 3 decimals (the field step 0.004 x loss is written with 6)\ngive the %",
          "as the answer"},
     });
+}
+
+// A limit the dialogue names is accepted when typed back: the largest H_max
+// (Landa 1 and 2 once printed it rounded up, above the limit) and the
+// narrowest range (H0 + 0.000001 came out a few ulps narrower for 2.7).
+TEST(Dialogue, PrintedLimitIsAcceptedWhenTypedBack)
+{
+    for (const char *landa : {"1", "2", "1000"}) {
+        RunResult r = run_program(std::string(landa) + "\n0\n1e9\nq\n", 30);
+        const std::string head = "!!! H_max must be <= ";
+        const size_t at = r.out.find(head);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const std::string limit = r.out.substr(at + head.size(), r.out.find(' ', at + head.size()) - at - head.size());
+        r = run_program(std::string(landa) + "\n0\n1e9\n" + limit + "\nq\n", 30);
+        EXPECT_EQ(r.out.find(head), r.out.rfind(head)) << "Landa " << landa << ": " << limit << " refused";
+        EXPECT_TRUE(has(r.err, "for the % of losses")) << r.err;
+    }
+    for (const char *range : {"2.7\n2.700001", "1.1\n1.100001", "50.2\n50.200001", "150.35\n150.350001"}) {
+        RunResult r = run_program(std::string("1\n") + range + "\nq\n", 30);
+        EXPECT_FALSE(has(r.out, "at least H0")) << range;
+        EXPECT_TRUE(has(r.err, "for the % of losses")) << range << ": " << r.err;
+    }
 }
 
 // One line per interval that H_max reaches, the same list printed twice.
