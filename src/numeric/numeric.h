@@ -60,8 +60,12 @@ void replay_console(const ConsoleCapture &capture);
 
 // Stops through nrerror with "!!! <what> the file <file>".
 [[noreturn]] void file_error(const char *what, const char *file);
-// fopen that stops through nrerror ("cannot open" for reading, "cannot
-// create" otherwise) when the file cannot be opened.
+// Opens file for reading (mode "r") or creates it anew for writing (any
+// other mode).  Reading never waits on the open (a FIFO does not block it)
+// and takes only a regular file; writing removes a regular file of that
+// name first and never follows a link or opens anything else in its place.
+// Stops through nrerror ("cannot open" for reading, "cannot create"
+// otherwise) when the file cannot be opened.
 FILE *open_file(const char *file, const char *mode);
 // fclose of a file written with formatted output; stops through nrerror
 // ("cannot write") when any write or the close failed.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -137,13 +138,15 @@ TEST(CorrectionsDeathTest, NoRoomOrAStepBelowTheWeightStops)
 // --- Generation driver ------------------------------------------------------------
 
 // Decision: a plan that cannot be read, or whose loss factor leaves fewer
-// than four points, stops through nrerror before the table file is created.
+// than four points, stops through nrerror before the table file is created;
+// a FIFO in the plan's place stops it at once.
 TEST(GenerationDriverDeathTest, UnusablePlanStopsWithAMessage)
 {
     Landa = 1.0;
-    struct Case { const char *plan, *message; };
+    struct Case { const char *plan, *message; bool fifo = false; };
     const Case cases[] = {
         {nullptr, "cannot open the file temp2\\.tmp"},
+        {nullptr, "cannot open the file temp2\\.tmp: it is not a regular file", true},
         {"abc\n", "temp2\\.tmp"},
         {"0.000000 1.000000\n3 1.050000\n0 0.000000\n", "temp2\\.tmp"},
         {"0.000000 1.000000\n1 1.000000\n0 0.000000\n5\n", "temp2\\.tmp"},
@@ -153,6 +156,9 @@ TEST(GenerationDriverDeathTest, UnusablePlanStopsWithAMessage)
         const std::string dir = make_scratch_dir("main2");
         ASSERT_FALSE(dir.empty());
         if (c.plan) std::ofstream(dir + "/temp2.tmp") << c.plan;
+        if (c.fifo) {
+            ASSERT_EQ(mkfifo((dir + "/temp2.tmp").c_str(), 0644), 0);
+        }
         std::ofstream(dir + "/temp1.tmp") << "snippet\n";
         EXPECT_EXIT(
             {
