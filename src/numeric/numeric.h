@@ -75,9 +75,14 @@ void close_file(FILE *f, const char *file);
 // exit, SIGINT, SIGTERM, SIGHUP) removes the temporary files.  Something
 // other than a regular file in the way of file stops through nrerror.
 FILE *open_output(const char *file);
-// Renames every file opened by open_output over its final name, in the
-// order they were opened; stops through nrerror when a rename fails.
+// Renames every file opened by open_output over its final name, the first
+// one opened last; SIGINT, SIGTERM and SIGHUP wait until it is done.  When a
+// rename fails, the files already replaced get their previous content back
+// and it stops through nrerror ("cannot replace"): either every output is
+// new or every one is as it was.
 void commit_outputs();
+// The rename commit_outputs uses (std::rename; tests put in one that fails).
+extern int (*Rename_file)(const char *from, const char *to);
 
 // Integral of func over [a, b] by Romberg's method: trapezoid stages 1, 2, ...
 // extrapolated to zero spacing through the latest five stages, until the
