@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <algorithm>
 #include <map>
@@ -461,8 +462,7 @@ std::vector<SnippetCase> edge_plans()
     std::vector<SnippetCase> plans = {{"issue 0.172", "1", "0.172", "1", "1", {}},
                                       {"issue 101.75", "100", "101.75", "110", "1.1", {}},
                                       {"issue 2.8", "371.898", "2.8", "1074.10905", "1", {}}};
-    static std::vector<std::string> text;  // owns the numbers the plans point to
-    text.reserve(200);
+    static std::deque<std::string> text;  // owns the numbers the plans point to
     for (const char *p : {"1", "1.1", "2.5", "10", "12.5", "25"}) {
         const long double step = 0.004L * std::strtold(p, nullptr);
         const long steps = std::lround(99.0L / step);
@@ -483,6 +483,11 @@ std::vector<SnippetCase> edge_plans()
     return plans;
 }
 
+std::string describe(const SnippetCase &tc)
+{
+    return std::string(tc.name) + ": Landa " + tc.landa + ", H0 " + tc.h0 + ", H_max " + tc.h_max + ", p " + tc.p;
+}
+
 // Every plan is built, its C lines compiled into one function each and its
 // FORTRAN lines into one subroutine each, all in one program per language.
 // At H0, at the double after it and at the first field value of every later
@@ -501,7 +506,7 @@ TEST(FieldIndexMapAtStepEdges, EveryPlanSendsH0AndEachIntervalStartToAnEntry)
     std::vector<std::pair<size_t, double>> probes;  // plan, field value
     for (size_t i = 0; i < plans.size(); i++) {
         const SnippetCase &tc = plans[i];
-        SCOPED_TRACE(std::string(tc.name) + ": Landa " + tc.landa + ", H0 " + tc.h0 + ", H_max " + tc.h_max + ", p " + tc.p);
+        SCOPED_TRACE(describe(tc));
         RunResult r = run_program(std::string(tc.landa) + "\n" + tc.h0 + "\n" + tc.h_max + "\n" + tc.p + "\n1\n", 120);
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string text = read_file(r.dir + "/O1_Phi4.res");
@@ -539,11 +544,9 @@ TEST(FieldIndexMapAtStepEdges, EveryPlanSendsH0AndEachIntervalStartToAnEntry)
     ASSERT_EQ(f_out.size(), probes.size());
     int missing = 0;
     for (size_t k = 0; k < probes.size(); k++) {
-        const SnippetCase &tc = plans[probes[k].first];
         const o1phi4::Table &t = tables[probes[k].first];
         const double h = probes[k].second;
-        SCOPED_TRACE(std::string(tc.name) + ": Landa " + tc.landa + ", H0 " + tc.h0 + ", H_max " + tc.h_max + ", p " + tc.p +
-                     ", h = " + hex(h));
+        SCOPED_TRACE(describe(plans[probes[k].first]) + ", h = " + hex(h));
         const long j = std::atol(c_out[k].c_str());
         EXPECT_EQ(f_out[k], c_out[k]) << "FORTRAN and C disagree";
         if (h == t.H0 && h < 100) {
