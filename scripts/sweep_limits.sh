@@ -29,11 +29,10 @@ trap 'rm -rf "$work"' EXIT
 
 printf "landa\tloss\th_max\tstatus\tseconds\tmin_acceptance\tvalidator\thistograms\terror\n"
 for landa in $landas; do
-    # The dialogue names its largest H_max when it refuses a larger one.
+    # The dialogue names its largest H_max (rounded down to six decimals, so
+    # that it is accepted as named) when it refuses a larger one.
     limit=$(printf '%s\n0\n1e300\nq\n' "$landa" | "$exe" 2>/dev/null |
             sed -n 's/.*H_max must be <= \([0-9.]*\).*/\1/p' | head -1)
-    # It is printed rounded to six decimals: stay one unit below.
-    [ -n "$limit" ] && limit=$(printf '%.6f' "$(echo "$limit - 0.000001" | bc -l)")
     [ -n "$limit" ] && [ -n "${SWEEP_HMAX:-}" ] && limit=$SWEEP_HMAX
     if [ -z "$limit" ]; then
         printf "%s\t-\t-\t-\t-\t-\t-\tLanda refused\n" "$landa"

@@ -60,8 +60,12 @@ void replay_console(const ConsoleCapture &capture);
 
 // Stops through nrerror with "!!! <what> the file <file>".
 [[noreturn]] void file_error(const char *what, const char *file);
-// fopen that stops through nrerror ("cannot open" for reading, "cannot
-// create" otherwise) when the file cannot be opened.
+// Opens file for reading (mode "r") or creates it anew for writing (any
+// other mode).  Reading never waits on the open (a FIFO does not block it)
+// and takes only a regular file; writing removes a regular file of that
+// name first and never follows a link or opens anything else in its place.
+// Stops through nrerror ("cannot open" for reading, "cannot create"
+// otherwise) when the file cannot be opened.
 FILE *open_file(const char *file, const char *mode);
 // fclose of a file written with formatted output; stops through nrerror
 // ("cannot write") when any write or the close failed.
@@ -71,9 +75,14 @@ void close_file(FILE *f, const char *file);
 // exit, SIGINT, SIGTERM, SIGHUP) removes the temporary files.  Something
 // other than a regular file in the way of file stops through nrerror.
 FILE *open_output(const char *file);
-// Renames every file opened by open_output over its final name, in the
-// order they were opened; stops through nrerror when a rename fails.
+// Renames every file opened by open_output over its final name, the first
+// one opened last; SIGINT, SIGTERM and SIGHUP wait until it is done.  When a
+// rename fails, the files already replaced get their previous content back
+// and it stops through nrerror ("cannot replace"): either every output is
+// new or every one is as it was.
 void commit_outputs();
+// The rename commit_outputs uses (std::rename; tests put in one that fails).
+extern int (*Rename_file)(const char *from, const char *to);
 
 // Integral of func over [a, b] by Romberg's method: trapezoid stages 1, 2, ...
 // extrapolated to zero spacing through the latest five stages, until the

@@ -51,6 +51,14 @@ static void read_h0(double limit)
     }
 }
 
+// The largest value with six decimals that is not above v: a limit printed
+// so, and typed back, lies within it.
+static double six_decimals_below(double v)
+{
+    double p = printed_value(v);
+    return (p > v) ? printed_value(p - RANGE_MIN) : p;
+}
+
 static void read_h_max(double limit)
 {
     for (;;) {
@@ -58,10 +66,11 @@ static void read_h_max(double limit)
         H_max = read_number("H_max");
         if (!(H_max > H0)) {
             std::printf("!!! H_max must be > H0\n");
-        } else if (!(H_max - H0 >= RANGE_MIN)) {
+        } else if (!(H_max - H0 >= RANGE_MIN - RANGE_ROUNDING * H_max)) {
             std::printf("!!! H_max must be at least H0 + %f (a narrower range serves no field value)\n", RANGE_MIN);
         } else if (H_max > limit && (H_max > 2 * limit || !weight_sound_at(H_max))) {
-            std::printf("!!! H_max must be <= %f for Landa=%f (the weight underflows beyond)\n", limit, Landa);
+            std::printf("!!! H_max must be <= %f for Landa=%f (the weight underflows beyond)\n",
+                        six_decimals_below(limit), Landa);
         } else {
             return;
         }
@@ -73,10 +82,8 @@ static void read_h_max(double limit)
 // rounded step sends field values to histograms not built for them.
 static bool step_prints_exactly(double p)
 {
-    char text[64];
     double step = FIRST_STEP_PER_LOSS * p;
-    std::snprintf(text, sizeof text, "%f", step);
-    return std::fabs(std::strtod(text, nullptr) - step) <= STEP_PRINT_TOL * step;
+    return std::fabs(printed_value(step) - step) <= STEP_PRINT_TOL * step;
 }
 
 static void read_loss()

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "density/density.h"
 #include "numeric/numeric.h"
@@ -11,6 +13,8 @@ constexpr double QUANT_EPS = 1e-8;
 constexpr double BOUNDARY_EPS = 1e-9;
 // Start offset and index nudge of the walk over the field axis.
 constexpr double WALK_EPS = 1e-7;
+// Room for a value printed with "%f" (the largest double has 309 digits).
+constexpr int PRINTED_CHARS = 400;
 
 // Upper bound of mapping interval j: the last interval ends at H_max.
 static double upper(int j)
@@ -28,8 +32,37 @@ static void quantise_grid()
     }
 }
 
+// The user's compiled lines compute with the printed constants, not with ours.
+double printed_value(double v)
+{
+    char text[PRINTED_CHARS];
+    std::snprintf(text, sizeof text, "%f", v);
+    return std::strtod(text, nullptr);
+}
+
+// The interval whose C line takes h: the first whose printed upper bound
+// lies above h (N_DH + 1 when none does, and the line stops the program).
+static int line_of(double h)
+{
+    int k = 1;
+    while (k <= N_DH && !(h < printed_value(upper(k)))) k++;
+    return k;
+}
+
+// The field index the C line of interval k gives h, computed as the compiled
+// line computes it: h divided by the printed step, truncated.
+static int line_index(int k, const int cst[], double h)
+{
+    return cst[k] + static_cast<int>(h / printed_value(D_Hn[k]));
+}
+
 // cst[j]: index offset of interval j, so that H0 has index 0 and each
 // interval continues the numbering one past the last step below its start.
+// The nudged quotient places an H0 that lies on a step edge in the step above
+// it; the user's line, dividing H0 itself by the printed step, can place it
+// in the step below, at index -1.  There the offsets are taken from the
+// line's own quotient.  (At the boundaries 100, 1000, ... the nudged
+// quotients agree with the line's for every loss the dialogue admits.)
 static void index_offsets(int cst[])
 {
     for (int j = 1; j <= N_DH; j++) {
@@ -38,6 +71,10 @@ static void index_offsets(int cst[])
             cst[j] = cst[j] + static_cast<int>((Hn[k] - BOUNDARY_EPS) / D_Hn[k]) -
                      static_cast<int>((Hn[k] + QUANT_EPS) / D_Hn[k + 1]) + 1;
         }
+    }
+    if (H_max > H0 && line_of(H0) == 1) {
+        int shift = -line_index(1, cst, H0);
+        for (int j = 1; j <= N_DH; j++) cst[j] += shift;
     }
 }
 
@@ -85,23 +122,30 @@ static void append_entry(int index[][2], int &entries, int j, int histogram)
     entries++;
 }
 
-// Gives every field index after the last entry up to last_j an entry of its
-// own.  A walk whose positions are offset from the index steps of interval k
-// can step over the part-step below a boundary, or stop before the part-step
-// below H_max: such an index is served from the lowest field value of its
-// step, nudged as the walk nudges H0.
-static void fill_skipped(int index[][2], int &entries, int last_j, const int cst[], int k)
+// Lowest field value of the range in interval k.
+static double lower(int k)
 {
-    for (int i = index[entries - 1][0] + 1; i <= last_j; i++) {
-        double h = (i - cst[k]) * D_Hn[k] + WALK_EPS;
+    return std::fmax(Hn[k - 1], H0);
+}
+
+// Gives every field index from `from` to `to`, in interval k, an entry of its
+// own.  A walk whose positions are offset from the index steps can step over
+// the part-step below a boundary, start above the index the line gives H0,
+// or stop before the part-step below H_max: such an index is served from the
+// lowest field value of its step in the range, nudged as the walk nudges H0.
+static void fill_skipped(int index[][2], int &entries, int from, int to, const int cst[], int k)
+{
+    for (int i = from; i <= to; i++) {
+        double h = std::fmax((i - cst[k]) * D_Hn[k], lower(k)) + WALK_EPS;
         append_entry(index, entries, i, first_grid_value_above(h) - 1);
     }
 }
 
 // Walks the field axis from H0 in the steps of the mapping and records, for
 // each field index, the histogram whose grid value is the last one not above
-// the walk position; indices the walk steps over are filled in, so that every
-// step from H0 to below H_max has its entry.  Returns the number of entries.
+// the walk position; indices the walk steps over are filled in, so that
+// every index the C line gives a field value from H0 to below H_max has its
+// entry.  Returns the number of entries.
 static int walk_index_table(const int cst[], int index[][2])
 {
     int entries = 0;
@@ -112,15 +156,27 @@ static int walk_index_table(const int cst[], int index[][2])
         while (k <= N_DH && !(Hn[k - 1] <= h && h < Hn[k])) k++;
         if (k > N_DH) nrerror("!!! the field value lies in no mapping interval");
         int j = static_cast<int>((h + WALK_EPS) / D_Hn[k]) + cst[k];
-        if (entries > 0) fill_skipped(index, entries, j - 1, cst, k_prev);
+        if (entries > 0) {
+            fill_skipped(index, entries, index[entries - 1][0] + 1, j - 1, cst, k_prev);
+        } else {
+            // The table opens with the index the line gives H0 itself.
+            int k0 = line_of(H0);
+            if (k0 <= N_DH) fill_skipped(index, entries, line_index(k0, cst, H0), j - 1, cst, k0);
+        }
         append_entry(index, entries, j, first_grid_value_above(h) - 1);
         k_prev = k;
         h = h + D_Hn[k];
         if (h > Hn[k]) h = Hn[k];
     }
-    // The index of the field values just below H_max.
-    if (entries > 0)
-        fill_skipped(index, entries, static_cast<int>((H_max - BOUNDARY_EPS) / D_Hn[k_prev]) + cst[k_prev], cst, k_prev);
+    // The index of the field values just below H_max, as the walk's steps
+    // place it and as the line gives it to the last field value it takes.
+    if (entries > 0) {
+        int last = static_cast<int>((H_max - BOUNDARY_EPS) / D_Hn[k_prev]) + cst[k_prev];
+        double top = std::nextafter(std::fmin(H_max, printed_value(upper(N_DH))), 0.0);
+        int k_top = line_of(top);
+        if (top >= H0 && k_top <= N_DH) last = std::max(last, line_index(k_top, cst, top));
+        fill_skipped(index, entries, index[entries - 1][0] + 1, last, cst, k_prev);
+    }
     return entries;
 }
 

@@ -3,6 +3,8 @@
 // and the point-count rule.
 #pragma once
 
+#include <cfloat>
+
 // The planning file (parameters and grid) and the snippet file (C and
 // FORTRAN lines and the index table), written by phase 1, read by phase 2.
 constexpr char PLAN_FILE[] = "temp2.tmp";
@@ -39,6 +41,9 @@ constexpr double COARSE_STEP_PER_LOSS = 0.5;
 // Narrowest admitted field range: the six decimals of the table file tell
 // its ends apart, and the walk over the field axis makes an entry.
 constexpr double RANGE_MIN = 1e-6;
+// Relative rounding of H_max - H0 for two values typed as decimals (a
+// range typed as H0 + 0.000001 may come out a few ulps narrower).
+constexpr double RANGE_ROUNDING = 4 * DBL_EPSILON;
 // Relative difference between the field step and its six-decimal form
 // below which the two index the same cells (at most 30000 of them).
 constexpr double STEP_PRINT_TOL = 1e-12;
@@ -76,6 +81,9 @@ double loss_ratio(double u);
 // Quantises the grid, writes "temp2.tmp" and "temp1.tmp" (snippets and the
 // field-index table).  A file that cannot be written stops through nrerror.
 void write_planning_files();
+// v as the C and FORTRAN lines print it ("%f"), read back as a compiler
+// reads the printed constant.
+double printed_value(double v);
 
 // Points per histogram for the loss factor f, 1 to ND_MAX.  When capped is not
 // null it receives whether the rule had to be capped at ND_MAX.

@@ -46,6 +46,30 @@ static int read_c_lines(FILE *f, char *line, CLine lines[])
     file_error("cannot read the C lines of the field-index map from", SNIPPET_FILE);
 }
 
+// The smallest double h >= 0 whose quotient h/step, rounded as the user's
+// compiled line rounds it, truncates to q or more.  q*step lies within a
+// rounding of it; the quotient is monotone in h, so stepping to neighbouring
+// doubles finds it.
+static double first_with_quotient(double q, double step)
+{
+    if (!(q > 0)) return 0.0;
+    double h = q * step;
+    while (h > 0 && std::trunc(std::nextafter(h, 0.0) / step) >= q) h = std::nextafter(h, 0.0);
+    while (std::isfinite(h) && std::trunc(h / step) < q) h = std::nextafter(h, INFINITY);
+    return h;
+}
+
+// The field values h in [from, to) that "j=offset+(int)(h/step)" sends to
+// the index offset + q, as the line computes it: [lo, hi).  Field values are
+// never negative, so no value reaches q < 0.  Returns whether it holds one.
+static bool line_cell(double q, double step, double from, double to, double &lo, double &hi)
+{
+    if (q < 0) return false;
+    lo = std::fmax(first_with_quotient(q, step), from);
+    hi = std::fmin(first_with_quotient(q + 1, step), to);
+    return lo < hi;
+}
+
 // Widens [Served_lo[m], Served_hi[m]] by [lo, hi).
 static void widen(int m, double lo, double hi)
 {
@@ -69,12 +93,12 @@ void read_served_ranges(int N, double h0, double h_max)
         if (std::fscanf(f, "%d %d", &j, &m) != 2) file_error("cannot read the index table from", SNIPPET_FILE);
         if (m < 0 || m > N) file_error("found a histogram number out of range in", SNIPPET_FILE);
         // Field values of index j under C line i: those in [lower_i, upper_i)
-        // with trunc(h/step_i) = j - offset_i.
+        // whose quotient h/step_i truncates to j - offset_i.
         double lower = h0;
         for (int i = 0; i < n; i++) {
             double lo, hi;
-            if (o1_table_format::index_cell(static_cast<double>(j) - c[i].offset, c[i].step, std::fmax(lower, h0),
-                                            std::fmin(c[i].upper, h_max), lo, hi))
+            if (line_cell(static_cast<double>(j) - c[i].offset, c[i].step, std::fmax(lower, h0),
+                          std::fmin(c[i].upper, h_max), lo, hi))
                 widen(m, lo, hi);
             lower = c[i].upper;
         }

@@ -3,7 +3,9 @@
 // early, at a bad read or after a small grid.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -61,7 +63,7 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
          "for the % of losses"},
         {"1\n50\n50.0000001\n60\nq\n", "!!! H_max must be at least H0 + 0.000001", "for the % of losses"},
         {"1\n0\n308\n307.9\nq\n",
-         "!!! H_max must be <= 307.985625 for Landa=1.000000 (the weight underflows beyond)\ngive Hmaximum",
+         "!!! H_max must be <= 307.985624 for Landa=1.000000 (the weight underflows beyond)\ngive Hmaximum",
          "for the % of losses"},
         {"2\n0\n372\n371\nq\n", "!!! H_max must be <= 371.", "for the % of losses"},
         {"0.5\n0\n256\n255\nq\n", "!!! H_max must be <= 255.", "for the % of losses"},
@@ -79,6 +81,28 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
          "!!! The loss must have at most 3 decimals (the field step 0.004 x loss is written with 6)\ngive the %",
          "as the answer"},
     });
+}
+
+// A limit the dialogue names is accepted when typed back: the largest H_max
+// (Landa 1 and 2 once printed it rounded up, above the limit) and the
+// narrowest range (H0 + 0.000001 came out a few ulps narrower for 2.7).
+TEST(Dialogue, PrintedLimitIsAcceptedWhenTypedBack)
+{
+    for (const char *landa : {"1", "2", "1000"}) {
+        RunResult r = run_program(std::string(landa) + "\n0\n1e9\nq\n", 30);
+        const std::string head = "!!! H_max must be <= ";
+        const size_t at = r.out.find(head);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const std::string limit = r.out.substr(at + head.size(), r.out.find(' ', at + head.size()) - at - head.size());
+        r = run_program(std::string(landa) + "\n0\n1e9\n" + limit + "\nq\n", 30);
+        EXPECT_EQ(r.out.find(head), r.out.rfind(head)) << "Landa " << landa << ": " << limit << " refused";
+        EXPECT_TRUE(has(r.err, "for the % of losses")) << r.err;
+    }
+    for (const char *range : {"2.7\n2.700001", "1.1\n1.100001", "50.2\n50.200001", "150.35\n150.350001"}) {
+        RunResult r = run_program(std::string("1\n") + range + "\nq\n", 30);
+        EXPECT_FALSE(has(r.out, "at least H0")) << range;
+        EXPECT_TRUE(has(r.err, "for the % of losses")) << range << ": " << r.err;
+    }
 }
 
 // One line per interval that H_max reaches, the same list printed twice.
@@ -106,15 +130,46 @@ TEST(Dialogue, MappingLinesListTheIntervalsUpToHMax)
     }
 }
 
-// A folder of the file's name is in the way.
+// Something other than a regular file where the program writes a file: a
+// folder, a FIFO (which an open for writing would wait on for ever), a link
+// (which it would follow).  The run stops at once naming the file, and a
+// link's target is left alone; a stale temporary file linked to another
+// file is replaced, never written through.
 TEST(BlockedFile, StopsTheRunNamingTheFile)
 {
-    for (const char *name : {"temp2.tmp", "temp1.tmp", "O1_Phi4.res", "O1_g1_f1_Phi4.res"}) {
+    const std::string in_place = ": something that is not a regular file is in its place" + EXITING;
+    struct Case {
+        const char *name;
+        char kind;  // 'd' folder, 'p' FIFO, 'l' symbolic link, 'h' hard link, each to or beside "victim"
+        std::string err;
+    };
+    const Case cases[] = {
+        {"temp2.tmp", 'd', "!!! cannot create the file temp2.tmp" + in_place},
+        {"temp1.tmp", 'd', "!!! cannot create the file temp1.tmp" + in_place},
+        {"O1_Phi4.res", 'd', "!!! cannot create the file O1_Phi4.res" + EXITING},
+        {"O1_g1_f1_Phi4.res", 'd', "!!! cannot create the file O1_g1_f1_Phi4.res" + EXITING},
+        {"temp2.tmp", 'p', "!!! cannot create the file temp2.tmp" + in_place},
+        {"O1_Phi4.res.part", 'p', "!!! cannot create the file O1_Phi4.res.part" + in_place},
+        {"O1_g1_f1_Phi4.res.part", 'p', "!!! cannot create the file O1_g1_f1_Phi4.res.part" + in_place},
+        {"O1_Phi4.res.part", 'l', "!!! cannot create the file O1_Phi4.res.part" + in_place},
+        {"temp1.tmp", 'l', "!!! cannot create the file temp1.tmp" + in_place},
+        {"O1_Phi4.res.part", 'h', ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " as " + c.kind);
         std::string dir = make_scratch_dir("blocked");
-        ASSERT_EQ(mkdir((dir + "/" + name).c_str(), 0755), 0);
-        RunResult r = run_program("1\n0\n5\n10\n1\n", 60, dir);
-        EXPECT_EQ(r.status, 1) << name;
-        EXPECT_EQ(r.err, "!!! cannot create the file " + std::string(name) + EXITING);
+        const std::string path = dir + "/" + c.name, victim = dir + "/victim";
+        std::ofstream(victim) << "keep";
+        int made = c.kind == 'd'   ? mkdir(path.c_str(), 0755)
+                   : c.kind == 'p' ? mkfifo(path.c_str(), 0644)
+                   : c.kind == 'l' ? symlink("victim", path.c_str())
+                                   : link(victim.c_str(), path.c_str());
+        ASSERT_EQ(made, 0);
+        RunResult r = run_program("1\n0\n5\n10\n1\n", 20, dir);
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.status, c.err.empty() ? 0 : 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(read_file(victim), "keep");
     }
 }
 

@@ -1,10 +1,15 @@
 // Romberg quadrature, Neville's scheme and Ridders' root finder: known
-// answers, evaluation counts, and the fatal stops.
+// answers, evaluation counts, and the fatal stops; the staged output files.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "density/density.h"
@@ -128,3 +133,75 @@ TEST(RiddersRoots, KnownRootsAndEndValues)
 }
 
 }  // namespace
+
+// --- Staged output files -------------------------------------------------------
+
+namespace {
+
+// Renames fail at the calls numbered in Failing_renames (from 1).
+std::vector<int> Failing_renames;
+int Renames_made;
+int failing_rename(const char *from, const char *to)
+{
+    Renames_made++;
+    for (int n : Failing_renames)
+        if (n == Renames_made) return errno = EIO, -1;
+    return std::rename(from, to);
+}
+
+}  // namespace
+
+// Two outputs staged as the generator stages its table and diagnostic file,
+// then committed with a fault injected at one rename or two: a stop leaves
+// both previous files as they were (or none, where there was none) and no
+// temporary file behind, or, when the previous diagnostic file cannot be
+// put back either, says where it is.  The renames are the diagnostic
+// file's (1), the table's (2) and putting back the diagnostic file (3).
+TEST(StagedFilesDeathTest, AFaultAtAnyRenameLeavesBothPreviousFilesAsTheyWere)
+{
+    struct Case {
+        std::vector<int> failing;
+        bool previous_curve;  // a diagnostic file from an earlier run
+        const char *message;  // nullptr: the commit succeeds
+        const char *table, *curve, *kept;  // contents afterwards, nullptr: no such file
+    };
+    const Case cases[] = {
+        {{}, true, nullptr, "new table.res", "new curve.res", nullptr},
+        {{1}, true, "!!! cannot replace the file curve\\.res\n", "old table", "old curve", nullptr},
+        {{2}, true, "!!! cannot replace the file table\\.res\n", "old table", "old curve", nullptr},
+        {{2}, false, "!!! cannot replace the file table\\.res\n", "old table", nullptr, nullptr},
+        {{2, 3}, true,
+         "!!! cannot replace the file table\\.res, and the previous curve\\.res could not be put back: "
+         "it is curve\\.res\\.old",
+         "old table", "new curve.res", "old curve"},
+    };
+    for (const Case &c : cases) {
+        const std::string dir = make_scratch_dir("staged");
+        std::ofstream(dir + "/table.res") << "old table";
+        if (c.previous_curve) std::ofstream(dir + "/curve.res") << "old curve";
+        Failing_renames = c.failing;
+        EXPECT_EXIT(
+            {
+                if (chdir(dir.c_str()) != 0) std::_Exit(99);
+                for (const char *name : {"table.res", "curve.res"}) {
+                    FILE *f = open_output(name);
+                    std::fprintf(f, "new %s", name);
+                    close_file(f, name);
+                }
+                Renames_made = 0;
+                Rename_file = failing_rename;
+                commit_outputs();
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(c.message ? 1 : 0), c.message ? c.message : "");
+        const std::pair<const char *, const char *> files[] = {
+            {"table.res", c.table}, {"curve.res", c.curve}, {"curve.res.old", c.kept},
+            {"table.res.part", nullptr}, {"curve.res.part", nullptr}, {"table.res.old", nullptr}};
+        for (const auto &f : files) {
+            EXPECT_EQ(std::filesystem::exists(dir + "/" + f.first), f.second != nullptr) << f.first;
+            if (f.second) {
+                EXPECT_EQ(read_file(dir + "/" + f.first), f.second) << f.first;
+            }
+        }
+    }
+}

@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <algorithm>
 #include <map>
 #include <ostream>
 #include <set>
@@ -449,5 +451,117 @@ INSTANTIATE_TEST_SUITE_P(FieldIndexMap, CompiledSnippets, ::testing::ValuesIn(CA
                                  if (ch == '.') ch = '_';
                              return n;
                          });
+
+
+// Plans whose H0 lies on a step edge, where the line's own quotient H0/step
+// can truncate to the step below: the three that once gave H0 (or the whole
+// first step) an index missing from the table, then H0 = k steps for losses
+// of both kinds of step, below 100 and above it.
+std::vector<SnippetCase> edge_plans()
+{
+    std::vector<SnippetCase> plans = {{"issue 0.172", "1", "0.172", "1", "1", {}},
+                                      {"issue 101.75", "100", "101.75", "110", "1.1", {}},
+                                      {"issue 2.8", "371.898", "2.8", "1074.10905", "1", {}}};
+    static std::deque<std::string> text;  // owns the numbers the plans point to
+    for (const char *p : {"1", "1.1", "2.5", "10", "12.5", "25"}) {
+        const long double step = 0.004L * std::strtold(p, nullptr);
+        const long steps = std::lround(99.0L / step);
+        for (long i = 1; i <= 8; i++) {
+            text.push_back(six_decimals((i * 7919 + 13) % steps * step));
+            text.push_back(six_decimals(std::strtold(text.back().c_str(), nullptr) + 0.2L));
+            plans.push_back({"k steps", "1", text[text.size() - 2].c_str(), text.back().c_str(), p, {}});
+        }
+    }
+    for (const char *p : {"1.1", "3.7", "10"}) {
+        const long double step = 0.5L * std::strtold(p, nullptr);
+        for (long q = std::lround(std::ceil(100.0L / step)); q * step < 200.0L; q += 11) {
+            text.push_back(six_decimals(q * step));
+            text.push_back(six_decimals(q * step + 2.0L * step));
+            plans.push_back({"k coarse steps", "1", text[text.size() - 2].c_str(), text.back().c_str(), p, {}});
+        }
+    }
+    return plans;
+}
+
+std::string describe(const SnippetCase &tc)
+{
+    return std::string(tc.name) + ": Landa " + tc.landa + ", H0 " + tc.h0 + ", H_max " + tc.h_max + ", p " + tc.p;
+}
+
+// Every plan is built, its C lines compiled into one function each and its
+// FORTRAN lines into one subroutine each, all in one program per language.
+// At H0, at the double after it and at the first field value of every later
+// interval both give the same index, which the table has (0 for H0 below
+// 100), naming a histogram built at or below that field value; the run itself
+// has proven that histogram a majorant over the field values the lines send
+// to it.
+TEST(FieldIndexMapAtStepEdges, EveryPlanSendsH0AndEachIntervalStartToAnEntry)
+{
+    if (!have_tool("cc") || !have_tool("gfortran"))
+        GTEST_SKIP() << "cc or gfortran is missing: the emitted C and FORTRAN lines cannot be compiled here";
+    const std::vector<SnippetCase> plans = edge_plans();
+    const std::string dir = make_scratch_dir("edges");
+    std::string c_src = "#include <stdio.h>\n#include <stdlib.h>\n#include <string.h>\n", f_src, c_switch, f_select;
+    std::vector<o1phi4::Table> tables;
+    std::vector<std::pair<size_t, double>> probes;  // plan, field value
+    for (size_t i = 0; i < plans.size(); i++) {
+        const SnippetCase &tc = plans[i];
+        SCOPED_TRACE(describe(tc));
+        RunResult r = run_program(std::string(tc.landa) + "\n" + tc.h0 + "\n" + tc.h_max + "\n" + tc.p + "\n1\n", 120);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string text = read_file(r.dir + "/O1_Phi4.res");
+        const std::vector<std::string> res = split_lines(text);
+        const std::string n = std::to_string(i);
+        c_src += "static int f" + n + "(double h)\n{\nint j;\n" + join_lines(block(res, "--> a. In C ", "-")) + "return j;\n}\n";
+        f_src += "subroutine f" + n + "(h, j)\nREAL*8 h\ninteger j\n" + join_lines(block(res, "--> b. In FORTRAN ", "$---")) +
+                 "end subroutine\n";
+        c_switch += "        case " + n + ": j = f" + n + "(h); break;\n";
+        f_select += "    case (" + n + ")\n      call f" + n + "(h, j)\n";
+        tables.push_back(o1phi4::parse_table(text, "O1_Phi4.res"));
+        shell("rm -rf '" + r.dir + "'");
+        const double h0 = std::strtod(tc.h0, nullptr), h_max = std::strtod(tc.h_max, nullptr);
+        probes.push_back({i, h0});
+        probes.push_back({i, std::nextafter(h0, HUGE_VAL)});
+        for (double start : {100.0, 1000.0})
+            if (start > h0 && start < h_max) probes.push_back({i, start});
+    }
+    c_src += "int main(void)\n{\n    int c, j = 0;\n    long long bits;\n    double h;\n"
+             "    while (scanf(\"%d %lld\", &c, &bits) == 2) {\n        memcpy(&h, &bits, sizeof h);\n"
+             "        switch (c) {\n" + c_switch + "        }\n        printf(\"%d\\n\", j);\n    }\n    return 0;\n}\n";
+    f_src += "program drive\n  integer(8) :: bits\n  double precision :: h\n  integer :: c, j, ios\n  j = 0\n"
+             "  do\n    read(*, *, iostat=ios) c, bits\n    if (ios /= 0) exit\n    h = transfer(bits, h)\n"
+             "    select case (c)\n" + f_select + "    end select\n    write(*, '(I0)') j\n  end do\nend program\n";
+    std::ofstream(dir + "/c_edges.c") << c_src;
+    std::ofstream(dir + "/f_edges.f") << f_src;
+    {
+        std::ofstream in(dir + "/h.txt");
+        for (const auto &pr : probes) in << pr.first << ' ' << bits_of(pr.second) << '\n';
+    }
+    ASSERT_EQ(shell("cd '" + dir + "' && cc -O2 -o c_edges c_edges.c && gfortran -ffree-form -O2 -o f_edges f_edges.f && "
+                    "./c_edges < h.txt > c.out && ./f_edges < h.txt > f.out"), 0);
+    const std::vector<std::string> c_out = split_lines(read_file(dir + "/c.out")), f_out = split_lines(read_file(dir + "/f.out"));
+    ASSERT_EQ(c_out.size(), probes.size());
+    ASSERT_EQ(f_out.size(), probes.size());
+    int missing = 0;
+    for (size_t k = 0; k < probes.size(); k++) {
+        const o1phi4::Table &t = tables[probes[k].first];
+        const double h = probes[k].second;
+        SCOPED_TRACE(describe(plans[probes[k].first]) + ", h = " + hex(h));
+        const long j = std::atol(c_out[k].c_str());
+        EXPECT_EQ(f_out[k], c_out[k]) << "FORTRAN and C disagree";
+        if (h == t.H0 && h < 100) {
+            EXPECT_EQ(j, 0) << "the indices start at 0 at H0";
+        }
+        auto at = std::lower_bound(t.index_j.begin(), t.index_j.end(), j);
+        if (at == t.index_j.end() || *at != j) {
+            ADD_FAILURE() << "index " << j << " is not in the table";
+            missing++;
+            continue;
+        }
+        const int m = t.index_m[static_cast<size_t>(at - t.index_j.begin())];
+        EXPECT_LE(t.blocks[static_cast<size_t>(m)].H, h + 5e-7) << "histogram " << m;
+    }
+    std::printf("%zu plans, %zu field values, %d without an entry\n", plans.size(), probes.size(), missing);
+}
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -137,13 +138,15 @@ TEST(CorrectionsDeathTest, NoRoomOrAStepBelowTheWeightStops)
 // --- Generation driver ------------------------------------------------------------
 
 // Decision: a plan that cannot be read, or whose loss factor leaves fewer
-// than four points, stops through nrerror before the table file is created.
+// than four points, stops through nrerror before the table file is created;
+// a FIFO in the plan's place stops it at once.
 TEST(GenerationDriverDeathTest, UnusablePlanStopsWithAMessage)
 {
     Landa = 1.0;
-    struct Case { const char *plan, *message; };
+    struct Case { const char *plan, *message; bool fifo = false; };
     const Case cases[] = {
         {nullptr, "cannot open the file temp2\\.tmp"},
+        {nullptr, "cannot open the file temp2\\.tmp: it is not a regular file", true},
         {"abc\n", "temp2\\.tmp"},
         {"0.000000 1.000000\n3 1.050000\n0 0.000000\n", "temp2\\.tmp"},
         {"0.000000 1.000000\n1 1.000000\n0 0.000000\n5\n", "temp2\\.tmp"},
@@ -153,6 +156,9 @@ TEST(GenerationDriverDeathTest, UnusablePlanStopsWithAMessage)
         const std::string dir = make_scratch_dir("main2");
         ASSERT_FALSE(dir.empty());
         if (c.plan) std::ofstream(dir + "/temp2.tmp") << c.plan;
+        if (c.fifo) {
+            ASSERT_EQ(mkfifo((dir + "/temp2.tmp").c_str(), 0644), 0);
+        }
         std::ofstream(dir + "/temp1.tmp") << "snippet\n";
         EXPECT_EXIT(
             {
@@ -228,4 +234,96 @@ TEST(BinSearch, SearchEndingPastTheTailStartLeavesRoomForTheLastBins)
     EXPECT_LT(x1[Nd_poi - 3], Xlimit - XLIMIT_MARGIN / (Nd_poi - 2));
     corrections(x1, f1, &a, Nd_poi);
     prove_majorant(743, a, H, Hsup);
+}
+
+// A histogram made by hand at h = 0 (Landa 1: modes at -1/sqrt 2 and 1/sqrt 2,
+// weight exp(-3/4) = 0.472 there, exp(-1) = 0.368 at -1, 0 and 1): left tail
+// below -3 (slope 10, 1 above the log weight at -3), steps [-3, -1], [-1, 0],
+// [0, 1], [1, 2.5] of the area a = 0.8, right tail above 2.5 (slope -10, 0.5
+// above the log weight at 2.5).  Each fault below is seen by one check alone.
+TEST(MajorantProofDeathTest, EachCheckAloneFindsTheFaultOnlyItSees)
+{
+    struct Case {
+        const char *what;
+        double a;             // common area
+        double edge4;         // right end of the step that holds the right mode
+        double right_slope;   // slope of the right tail
+        const char *message;  // where the proof must stop, or nullptr
+    };
+    const Case cases[] = {
+        {"sound", 0.8, 1.0, -10.0, nullptr},
+        // [-3, -1] of height 0.35: the weight rises across it and passes it at its right end only.
+        {"step below the weight at its right end", 0.7, 1.0, -10.0, "h=0, x=-1 "},
+        // [0, 1.9] of height 0.42: above the weight at both ends, below it at the mode inside.
+        {"step below the weight at the mode inside", 0.8, 1.9, -10.0, "h=0, x=0\\.70710678"},
+        // Above the weight at 2.5 (slope -57.5 there), falling faster: below it from x = 2.6 on.
+        {"right tail steeper than the weight", 0.8, 1.0, -70.0, "h=0, x=2\\.66"},
+    };
+    for (const Case &c : cases) {
+        set_histogram(0.0, 0.0);
+        Nd_poi = 6;
+        const double p[6] = {-3.0, -3.0, -1.0, 0.0, c.edge4, 2.5};
+        for (int k = 0; k < Nd_poi; k++) {
+            x1[k] = p[k];
+            X_point[k] = 0;
+        }
+        C1[0] = 10.0;
+        C2[0] = log_weight(0.0, X_max, -3.0) + 1.0 - C1[0] * -3.0;
+        C1[5] = c.right_slope;
+        C2[5] = log_weight(0.0, X_max, 2.5) + 0.5 - C1[5] * 2.5;
+        if (!c.message) {
+            prove_majorant(3, c.a, 0.0, 0.0);
+            continue;
+        }
+        EXPECT_EXIT(prove_majorant(3, c.a, 0.0, 0.0), ::testing::ExitedWithCode(1),
+                    std::string("Histogram=3, H=0\\.000000: the majorant lies below the weight at ") + c.message)
+            << c.what;
+    }
+}
+
+// --- Served ranges ------------------------------------------------------------------
+
+// The field values the index table sends to each histogram, read from a
+// snippet file, against answers worked out by hand: ranges joined across
+// entries and across the two C lines, a histogram no entry names, and an H0
+// on a step edge that the line sends to index 0 (89.96/0.01 is 8996 in
+// doubles) while 8996 times 0.01 is one double above it.
+TEST(ServedRanges, MatchHandWorkedRangesOfTheCLines)
+{
+    struct Case {
+        const char *lines, *entries;
+        double h0, h_max;
+        std::vector<double> lo, hi;  // per histogram, NaN when unused
+    };
+    const double none = NAN;
+    const Case cases[] = {
+        // 99.981/0.004 = 24995.25: index 0; 100/5 = 20: index 5.
+        {"if(h<100.000000 ) j=-24995+(int)(h/0.004000);\nelse if(h<110.000000 ) j=-15+(int)(h/5.000000);\n",
+         "7\n0 0\n1 0\n2 1\n3 1\n4 1\n5 1\n6 2\n", 99.981, 110.0, {99.981, 99.988, 105.0, none},
+         {99.988, 105.0, 110.0, none}},
+        {"if(h<90.000000 ) j=-8996+(int)(h/0.010000);\n", "2\n0 0\n1 1\n", 89.96, 90.0, {89.96, 89.97},
+         {89.97, 89.98}},
+    };
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    for (const Case &c : cases) {
+        const std::string dir = make_scratch_dir("served");
+        std::ofstream(dir + "/temp1.tmp") << "--> a. In C \n" << c.lines
+                                           << "else {printf(\"H must be < 1\\n\"); exit(-1);}\n-\n"
+                                           << "$------------------- end copy ------------------------\n"
+                                           << c.entries;
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        const int N = static_cast<int>(c.lo.size()) - 1;
+        read_served_ranges(N, c.h0, c.h_max);
+        ASSERT_EQ(chdir(cwd), 0);
+        EXPECT_EQ(Served_lo[0], c.h0) << "H0 itself is served: " << hex(Served_lo[0]);
+        for (int m = 0; m <= N; m++) {
+            if (std::isnan(c.lo[m])) {
+                EXPECT_TRUE(std::isnan(Served_lo[m]) && std::isnan(Served_hi[m])) << "histogram " << m;
+                continue;
+            }
+            EXPECT_NEAR(Served_lo[m], c.lo[m], 1e-12) << "histogram " << m;
+            EXPECT_NEAR(Served_hi[m], c.hi[m], 1e-12) << "histogram " << m;
+        }
+    }
 }
