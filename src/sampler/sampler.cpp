@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "sampler/sampler.h"
+#include "sampler/table_check.h"
 
 namespace o1phi4 {
 
@@ -41,9 +42,6 @@ constexpr double NEAR_INTEGER = 0x1p-49;
 // indices by the rounding of h/step, and a sub-range index by the rounding of
 // its product: both are far below this margin relative to the field values.
 constexpr double RANGE_PAD = 1e-12;
-// Bisection steps for a stationary point of the exponent (enough to reach
-// adjacent doubles on any interval).
-constexpr int STATIONARY_STEPS = 200;
 // Newton steps for the fallback's envelope (it converges in about ten; the
 // limit only guards against a start far from the root).
 constexpr int ENVELOPE_STEPS = 200;
@@ -51,80 +49,45 @@ constexpr int ENVELOPE_STEPS = 200;
 // keeps it from reaching 0).
 constexpr double ENVELOPE_TOL = 1e-14;
 
-// Slope of the exponent h*x - x*x - landa*(x*x - 1)^2.
-double slope(double landa, double h, double x) { return h - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
-
-// Zero of the slope on [a, b], where it is monotone and changes sign.
-double stationary(double landa, double h, double a, double b)
+// The stationary points of the exponent at field value h: where its largest
+// and smallest values over a step lie when not at an end.
+struct Stationary {
+    double h;
+    double x[3];
+    int n;
+};
+Stationary stationary_at(double landa, double h)
 {
-    const bool rising = slope(landa, h, a) < 0;
-    for (int i = 0; i < STATIONARY_STEPS; ++i) {
-        const double mid = 0.5 * (a + b);
-        if (mid <= a || mid >= b) break;
-        if ((slope(landa, h, mid) < 0) == rising) a = mid;
-        else b = mid;
-    }
-    return 0.5 * (a + b);
-}
-
-// Smallest and largest exponent over x in [a, b] at field value h: at the
-// ends, or where the slope changes sign inside.  The slope
-// h - 2x(1 - 2 landa) - 4 landa x^3 is monotone on the pieces of [a, b] cut at
-// +-sqrt((2 landa - 1)/(6 landa)) (landa > 1/2) and everywhere else: a
-// falling sign change is a maximum, a rising one a minimum.
-void exponent_range(double landa, double h, double X_max, double a, double b, double &lo, double &hi)
-{
-    lo = std::fmin(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
-    hi = std::fmax(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
-    double cut[4] = {a, a, b, b};
-    if (landa > 0.5) {
-        const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
-        cut[1] = std::fmin(std::fmax(-xs, a), b);
-        cut[2] = std::fmin(std::fmax(xs, a), b);
-    }
-    for (int i = 0; i < 3; ++i) {
-        const double sa = slope(landa, h, cut[i]), sb = slope(landa, h, cut[i + 1]);
-        if (!(cut[i] < cut[i + 1]) || !((sa < 0 && sb > 0) || (sa > 0 && sb < 0))) continue;
-        const double e = log_weight(h, X_max, landa, stationary(landa, h, cut[i], cut[i + 1]));
-        lo = std::fmin(lo, e);
-        hi = std::fmax(hi, e);
-    }
-}
-
-// Throws TableError, naming the block's line, unless block b can be a
-// majorant the draw can use: a > 0, a left tail rising and a right tail
-// falling (with finite reciprocals of their slopes), the left anchor not
-// right of the first step, steps of positive finite width and height.
-void check_block(const Table &t, const Block &b)
-{
-    if (!(b.a > 0) || !(b.C1L > 0) || !(b.C1R < 0) || !std::isfinite(1 / b.C1L) || !std::isfinite(1 / b.C1R))
-        throw TableError(t.file, b.first_line,
-                         "block cannot be a majorant: it needs a > 0, a left tail slope > 0 and a right tail slope < 0");
-    if (!(b.p[0] <= b.p[1])) throw TableError(t.file, b.first_line + 2, "the left tail's anchor lies right of the first step");
-    for (std::size_t k = 1; k + 1 < b.p.size(); ++k)
-        if (!(b.p[k] < b.p[k + 1]) || !std::isfinite(b.p[k + 1] - b.p[k]) || !(b.a / (b.p[k + 1] - b.p[k]) > 0) ||
-            !std::isfinite(b.a / (b.p[k + 1] - b.p[k])))
-            throw TableError(t.file, b.first_line + 3 + static_cast<long>(k), "positions must increase");
+    Stationary s{h, {0, 0, 0}, 0};
+    s.n = detail::stationary_points(landa, h, s.x);
+    return s;
 }
 
 // Bounds of the acceptance probability weight*(x1 - x0)/a of a proposal x on
 // the step [x0, x1] (height a/(x1 - x0)) of a histogram with the shift X_max,
-// over every field value h in [h0, h1] and every x in the step:
+// over every field value h in [s0.h, s1.h] and every x in the step:
 // lower <= weight(h, X_max, landa, x)*(x1 - x0)/a <= upper, each widened by
 // BOUND_MARGIN so that the rounding of the exponent in a draw never puts the
 // acceptance outside them.  The weight at a fixed x is log-linear in h, so
-// its extremes lie at h0 or h1; at a fixed h, at x0, x1 or a stationary
-// point of the exponent between them.  Either is NaN where the exponent is
-// (at a position so far out that it overflows).
-void acceptance_bounds(double landa, double X_max, double a, double x0, double x1, double h0, double h1, double &lower,
-                       double &upper)
+// its extremes lie at either end of the range; at a fixed h, at x0, x1 or a
+// stationary point of the exponent between them.  Either is NaN where the
+// exponent is (at a position so far out that it overflows).
+void acceptance_bounds(double landa, double X_max, double a, double x0, double x1, const Stationary &s0, const Stationary &s1,
+                       double &lower, double &upper)
 {
     double e_lo = INFINITY, e_hi = -INFINITY;
-    for (const double h : {h0, h1}) {
-        double lo, hi;
-        exponent_range(landa, h, X_max, x0, x1, lo, hi);
-        e_lo = std::fmin(e_lo, lo);
-        e_hi = std::fmax(e_hi, hi);
+    for (const Stationary *s : {&s0, &s1}) {
+        const double ends[2] = {log_weight(s->h, X_max, landa, x0), log_weight(s->h, X_max, landa, x1)};
+        for (const double e : ends) {
+            e_lo = std::fmin(e_lo, e);
+            e_hi = std::fmax(e_hi, e);
+        }
+        for (int i = 0; i < s->n; ++i) {
+            if (!(s->x[i] > x0 && s->x[i] < x1)) continue;
+            const double e = log_weight(s->h, X_max, landa, s->x[i]);
+            e_lo = std::fmin(e_lo, e);
+            e_hi = std::fmax(e_hi, e);
+        }
     }
     const double w = x1 - x0;
     lower = std::exp(e_lo) * w / a * (1 - BOUND_MARGIN);
@@ -189,9 +152,13 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
     if (!(landa_ >= 0) || !(landa_ <= MAX_LANDA))
         throw TableError(table_.file, 0, "Landa must be a number from 0 to 1e300 for the weight to be integrable");
     if (options_.max_trials == 0) throw std::invalid_argument("a sampler needs at least one proposal per draw (max_trials 0)");
+    if (options_.check) {
+        const TableCheck c = check_table(table_, landa_);
+        if (!c.ok) throw TableError(table_.file, c.line, c.problem);
+    }
     // The counts, the histogram numbers and the field indices are as the
-    // loader checked them; what it does not check (the span of the index
-    // table, the shape of each block) is checked on the way.
+    // loader checked them; the span of the index table and the shape of
+    // each block are checked on the way, also without the check above.
     build_lookup();
     build_histograms();
     build_bounds();
@@ -235,7 +202,9 @@ void Sampler::build_histograms()
     edges_.resize(t.blocks.size() * (ns + 1));
     for (std::size_t m = 0; m < t.blocks.size(); ++m) {
         const Block &b = t.blocks[m];
-        check_block(t, b);
+        long line;
+        const std::string shape = detail::shape_problem(b, line);
+        if (!shape.empty()) throw TableError(t.file, line, shape);
         Hist &hs = hist_[m];
         hs.X_max = b.X_max;
         hs.a = b.a;
@@ -296,9 +265,10 @@ void Sampler::build_bounds()
         for (int sub = 0; sub < rg.n_sub; ++sub) {
             const double h0 = rg.h_lo + sub * width - pad;
             const double h1 = sub + 1 == rg.n_sub ? rg.h_hi + pad : rg.h_lo + (sub + 1) * width + pad;
+            const Stationary s0 = stationary_at(landa_, h0), s1 = stationary_at(landa_, h1);
             for (std::size_t k = 0; k < ns; ++k) {
                 double lower, upper;
-                acceptance_bounds(landa_, hs.X_max, hs.a, edge[k], edge[k + 1], h0, h1, lower, upper);
+                acceptance_bounds(landa_, hs.X_max, hs.a, edge[k], edge[k + 1], s0, s1, lower, upper);
                 // lo/256 <= lower and (hi + 1)/256 >= upper, within 0..255;
                 // a bound that is NaN decides nothing.
                 Bound &bd = bounds_[rg.bounds + static_cast<std::size_t>(sub) * ns + k];

@@ -135,11 +135,40 @@ struct Table {
 // Reads and checks the layout of a table file.  Throws TableError naming the
 // file line and what was expected there.  Checks everything the sampler
 // relies on for memory safety (counts, histogram numbers in range, strictly
-// increasing field indices, positive finite steps); the majorant properties
-// themselves are the validator's business.
+// increasing field indices, positive finite steps); what a draw relies on
+// for its numbers is check_table's business.  Reads only a regular file,
+// refusing anything else (a FIFO, a device, a folder) without waiting on it;
+// its memory follows the table it returns, not the length of the file.
 Table load_table(const std::string &path);
 // The same from text already in memory (name is used in messages).
 Table parse_table(const std::string &text, const std::string &name);
+
+// What check_table found: ok, or the first problem.
+struct TableCheck {
+    bool ok = true;
+    std::string problem;  // what is wrong, naming the histogram (empty when ok)
+    long line = 0;        // file line of the problem's block or line
+    int histograms = 0;   // histograms whose majorant was checked (those the index table uses)
+    // The histogram of the problem; when there is none, the one with the
+    // smallest ratio majorant/weight found (-1 when none was checked) ...
+    int m = -1;
+    // ... and that smallest ratio (infinite when none was checked), at field
+    // value h and abscissa x.
+    double h = 0, x = 0, ratio = INFINITY;
+};
+
+// Checks what a draw from t for the coupling landa relies on and only the
+// file can give, in this order, and stops at the first problem: every block
+// can be a majorant at all (a > 0, a rising left tail and a falling right
+// one, no gap between the left tail and the first step, increasing
+// positions) and its tails hold the common area a within rounding; every
+// histogram the index table uses is a majorant of the weight over the field
+// values it serves (to a relative 1e-10: at the step edges, at the weight's
+// modes inside a step, along both tails); every block's X_max is the mode of
+// the weight at its H for landa (a table made for another Landa fails here
+// if not before).  Takes a few milliseconds per thousand histograms of a
+// hundred points.  Every Sampler makes this check when it is built.
+TableCheck check_table(const Table &t, double landa);
 
 // Field index of h as the C snippet computes it (no lower-bound test there).
 // Returns false when h is NaN or not below the last bound.
@@ -250,6 +279,7 @@ constexpr double MAX_LANDA = 1e300;
 struct SamplerOptions {
     std::uint64_t max_trials = DEFAULT_MAX_TRIALS;  // proposals per draw before it gives up
     bool fallback = false;                          // exact table-free draws where the table serves nothing
+    bool check = true;                              // refuse a table check_table refuses (off: for tests of damaged tables)
 };
 
 // Counts of one caller (one thread): every draw adds to them.
@@ -291,9 +321,10 @@ public:
     // (counts that agree, histogram numbers in range, increasing field
     // indices): a Table from load_table or parse_table has it, one built or
     // resized by hand must keep it.  Throws TableError when Landa is out of
-    // range, the index table is far sparser than any the generator writes,
-    // or a block cannot serve as a majorant at all (non-increasing
-    // positions, C1L <= 0, C1R >= 0, a <= 0), std::invalid_argument when
+    // range, when check_table(table, landa) finds a problem (unless
+    // options.check is off: then only a block that cannot serve as a
+    // majorant at all is refused), or when the index table is far sparser
+    // than any the generator writes; std::invalid_argument when
     // options.max_trials is 0.
     Sampler(Table table, double landa, SamplerOptions options = {});
     // The same with the fallback off and max_trials proposals per draw.
