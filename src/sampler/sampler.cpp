@@ -48,6 +48,20 @@ constexpr int ENVELOPE_STEPS = 200;
 // Relative change of k at which Newton's method has converged (rounding
 // keeps it from reaching 0).
 constexpr double ENVELOPE_TOL = 1e-14;
+// Steps of the safeguarded Newton search for the weight's mode (enough to
+// bisect to adjacent doubles from any bracket; Newton takes a few).
+constexpr int MODE_STEPS = 2200;
+// Relative widening of a bound of the mode computed with cube roots, which
+// are good to a few units in the last place.
+constexpr double MODE_BOUND_SLACK = 0x1p-40;
+// The fallback's Gaussian is centred at the mode T where the weight's
+// curvature at T is at most this many times the Gaussian's (which keeps the
+// acceptance above about 1/sqrt(8) and the field value the draw is exact
+// for within a few units in the last place of h) ...
+constexpr double CENTRED_CURVATURE = 8;
+// ... and the mean of Landa*d^4 under the Gaussian (d = x - T), 3L/(4k^2),
+// at most this (the quartic term then thins the acceptance little).
+constexpr double CENTRED_QUARTIC = 1;
 
 // The stationary points of the exponent at field value h: where its largest
 // and smallest values over a step lie when not at an end.
@@ -94,6 +108,52 @@ void acceptance_bounds(double landa, double X_max, double a, double x0, double x
     upper = std::exp(e_hi) * w / a * (1 + BOUND_MARGIN);
 }
 
+// k(x) = 1 + 2L(x*x - 1), the Gaussian's k whose envelope touches the
+// weight at x, with x*x - 1 as (x - 1)(x + 1): no cancellation near 1 and no
+// overflow of x*x where 2L*x*x is finite.
+double touching_k(double L, double x) { return 1 + (2 * L * (x - 1)) * (x + 1); }
+
+// The right mode of the weight at field value h > 0 for L > 0: the zero of
+// psi(x) = k(x) - h/(2x), where the slope h - 2x*k(x) of the exponent
+// vanishes.  psi rises on x > 0 (psi' = 4Lx + h/(2x^2)) from -infinity, so
+// the zero is unique; it lies below both max(1, h/2) and
+// 1 + cbrt(h/(4L)), where psi >= 0 (the second widened by MODE_BOUND_SLACK
+// against the rounding of the cube roots).  Newton's method inside the
+// bracket, bisecting when a step leaves it, ends within a unit or so in the
+// last place of the mode.
+// The field value from which the fallback's Gaussian is centred at the mode
+// T (for L > 0): both conditions hold for every T above a bound, and the
+// mode grows with h.  q(T) <= CENTRED_CURVATURE*k(T), with the curvature
+// 2q(T) = 2(k(T) + 4L*T*T), for L > 1/2 from T*T = (14L - 7)/(10L) on (for
+// L <= 1/2 always: q <= 3k); 3L/(4k(T)^2) <= CENTRED_QUARTIC from
+// k(T) = sqrt(3L/(4*CENTRED_QUARTIC)) on.  At the larger bound,
+// h = 2T*k(T): 1.67 for L = 1, 1.9e4 for L = 1e4.
+double centred_from(double L)
+{
+    const double k_min = std::sqrt(3 * L / (4 * CENTRED_QUARTIC));
+    const double curvature = (2 * CENTRED_CURVATURE - 2) * L - (CENTRED_CURVATURE - 1);
+    const double tt = std::fmax(std::fmax(curvature / ((2 * CENTRED_CURVATURE - 6) * L), 1 + (k_min - 1) / (2 * L)), 0.0);
+    return 2 * std::sqrt(tt) * std::fmax(1 + 2 * L * (tt - 1), k_min);
+}
+
+double right_mode(double L, double h)
+{
+    double lo = 0, hi = std::fmin(std::fmax(1.0, h / 2), (1 + std::cbrt(h) / std::cbrt(4 * L)) * (1 + MODE_BOUND_SLACK));
+    double x = hi;
+    for (int i = 0; i < MODE_STEPS; ++i) {
+        const double psi = touching_k(L, x) - h / (2 * x);
+        if (psi == 0) break;
+        (psi < 0 ? lo : hi) = x;
+        double next = x - psi / (4 * L * x + h / (2 * x) / x);
+        // A step below rounding: converged.
+        if (next == x) break;
+        if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+        if (next == lo || next == hi) break;
+        x = next;
+    }
+    return x;
+}
+
 }  // namespace
 
 namespace detail {
@@ -101,7 +161,12 @@ namespace detail {
 GaussEnvelope gauss_envelope(double landa, double h)
 {
     const double L = landa;
-    if (L == 0) return {h / 2, std::sqrt(0.5), 0.0, 0.0, 0.0};
+    if (L == 0) return {h / 2, std::sqrt(0.5), 0.0, 0.0, 0.0, false};
+    // Centred at the mode where that serves (see the header).
+    if (h > 0 && h >= centred_from(L)) {
+        const double T = right_mode(L, h), kT = touching_k(L, T);
+        if (kT > 0) return {T, std::sqrt(0.5 / kT), L, T * T, T, true};
+    }
     // g(k) = 2k + 2(2L - 1) - 2L/k - L h^2/k^2 is the cubic divided by k^2:
     // increasing and concave for k > 0, so Newton's method from a point left
     // of its root climbs to it, and from the right it lands left of it.
@@ -129,7 +194,8 @@ GaussEnvelope gauss_envelope(double landa, double h)
     // close to 1 and 2L would vanish beside it; sqrt(tau) apart, as tau may
     // overflow where its root does not.
     const double num = (k - 1) + 2 * L;
-    return {h / (2 * k), std::sqrt(0.5 / k), L, num / (2 * L), num >= 0 ? std::sqrt(num) / std::sqrt(2 * L) : std::nan("")};
+    return {h / (2 * k), std::sqrt(0.5 / k), L, num / (2 * L), num >= 0 ? std::sqrt(num) / std::sqrt(2 * L) : std::nan(""),
+            false};
 }
 
 }  // namespace detail

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include <gsl/gsl_cdf.h>
@@ -95,7 +96,8 @@ TEST(SamplerDraw, FallbackFollowsTheExactWeightWhereTheTableServesNothing)
     const o1phi4::Table t = o1phi4::load_table(table_path("h5"));
     const struct {
         double landa, h;
-    } cases[] = {{1.0, 7.5}, {1.0, -7.5}, {1.0, 300.0}, {1.0, 0.0}, {0.0, 3.0}, {0.3, -1.0}, {0.5, 0.0}, {4.0, 0.5}};
+    } cases[] = {{1.0, 7.5}, {1.0, -7.5}, {1.0, 300.0}, {1.0, 1e6}, {1e4, -1e6}, {1.0, 0.0}, {0.0, 3.0}, {0.3, -1.0}, {0.5, 0.0},
+                 {4.0, 0.5}};
     for (const auto &c : cases) {
         o1phi4::SamplerOptions o;
         o.fallback = true;
@@ -111,6 +113,41 @@ TEST(SamplerDraw, FallbackFollowsTheExactWeightWhereTheTableServesNothing)
         EXPECT_GT(p, P_MIN) << "Landa=" << c.landa << " h=" << c.h;
         EXPECT_EQ(st.fallback, served ? 0u : 200000u);
         EXPECT_LT(st.trials, 200000u * 4) << "Landa=" << c.landa << " h=" << c.h;
+    }
+}
+
+// Large field values, where the weight is close to a Gaussian at its mode of
+// width 1/sqrt(-E'') (E the exponent), and from |h| of some 1e24 on (Landa
+// 1) narrower than the spacing of doubles there: every draw lies within six
+// widths and two units in the last place of the mode.  611 field values
+// from 1e20 to the largest double, for Landa from 0.3 to 1e4, each drawn at
+// an acceptance above one half.
+TEST(SamplerDraw, FallbackDrawsEveryFiniteFieldValue)
+{
+    const o1phi4::Table t = o1phi4::load_table(table_path("h5"));
+    for (const double landa : {0.3, 1.0, 1e4}) {
+        o1phi4::SamplerOptions o;
+        o.fallback = true;
+        o.check = false;
+        const o1phi4::Sampler s(t, landa, o);
+        o1phi4::Xoshiro256ss g(51);
+        std::uint64_t trials = 0;
+        long draws = 0, off = 0;
+        for (int i = 0; i <= 610; ++i) {
+            const double h = i == 610 ? std::numeric_limits<double>::max() : std::pow(10.0, 20 + 0.47 * i) * (i % 2 ? -1 : 1);
+            // The mode of |h| in long double: the zero of 4Lx^3 + 2(1 - 2L)x - |h| right of the cube root.
+            const long double L = landa, a = std::fabs(h);
+            long double x = 1 + std::cbrt(a / (4 * L));
+            for (int k = 0; k < 200; ++k) x -= (4 * L * x * x * x + 2 * (1 - 2 * L) * x - a) / (12 * L * x * x + 2 * (1 - 2 * L));
+            const long double width = 1 / std::sqrt(2 + 4 * L * (3 * x * x - 1));
+            for (int k = 0; k < 3; ++k, ++draws) {
+                const double v = s.draw_fallback(h, g, trials);
+                const bool near = std::fabs(std::fabs(static_cast<long double>(v)) - x) <= 6 * width + 2 * x * 0x1p-52L && (v < 0) == (h < 0);
+                off += !near;
+            }
+        }
+        EXPECT_EQ(off, 0) << "Landa " << landa << ": draws further from the mode";
+        EXPECT_LT(trials, 2u * static_cast<std::uint64_t>(draws)) << "Landa " << landa;
     }
 }
 
