@@ -307,9 +307,9 @@ namespace detail {
 // at most 1 on average under it (acceptance above about 0.35, 0.57 for
 // large h): for Landa = 1 from h = 1.67 on, for Landa = 1e4 from 1.9e4 on.
 // Elsewhere, k minimises the envelope's area (the positive root of
-// 2k^3 + 2(2*Landa - 1)k^2 - 2*Landa*k - Landa*h^2): there x*x - tau loses
-// about 1e-16*sqrt(Landa) relative to cancellation (a relative 1e-14 in the
-// density at Landa = 1e4).  Landa = 0 gives k = 1 and a Gaussian weight that
+// 2k^3 + 2(2*Landa - 1)k^2 - 2*Landa*k - Landa*h^2): there the rounding of
+// x*x - tau changes the density by about a relative 1e-15*sqrt(Landa) (the
+// mode is below 1.2 there for Landa >= 1/2).  Landa = 0 gives k = 1 and a Gaussian weight that
 // every proposal fits.
 struct GaussEnvelope {
     double mean, sd;  // of the proposal (the mode T when centred)
