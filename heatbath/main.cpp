@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "heatbath/program.h"
-#include "heatbath/table_check.h"
 
 namespace {
 
@@ -83,18 +82,10 @@ int main(int argc, char **argv)
     // Everything that can be wrong with the input is found before the first sweep.
     std::unique_ptr<o1hb::HeatBathSampler> sampler;
     if (o.run.update == o1hb::Update::HeatBath) {
+        // The sampler refuses a table that cannot be read (not a regular
+        // file, malformed) or that check_table refuses for this landa.
         try {
-            o1phi4::Table t = o1phi4::load_table(o.table);
-            const o1hb::TableCheck c = o1hb::check_table(t, o.run.landa);
-            if (!c.ok) {
-                char buf[400];
-                std::snprintf(buf, sizeof buf,
-                              "%s is no majorant of the weight for landa = %.17g: histogram %d at field value %.17g, "
-                              "x = %.17g, majorant/weight = %.6g (was it made for another Landa?)",
-                              o.table.c_str(), o.run.landa, c.m, c.h, c.x, c.ratio);
-                return bad_input(buf);
-            }
-            sampler = std::make_unique<o1hb::HeatBathSampler>(o1hb::make_heat_bath_sampler(std::move(t), o.run.landa));
+            sampler = std::make_unique<o1hb::HeatBathSampler>(o1hb::make_heat_bath_sampler(o1phi4::load_table(o.table), o.run.landa));
         } catch (const std::exception &e) {
             return bad_input(e.what());
         }

@@ -11,10 +11,13 @@
 //     histogram's range, across [H0, H_max).
 //
 // Everything is computed in logarithms: at H = 200 the weight is about 1e-75
-// and its tails underflow long before the picture ends.  Exit status 0 on
-// success, 1 when the table cannot be loaded or does not serve h, 2 on a
-// usage error.  The comment lines before the one of the column names are the
-// picture's title.
+// and its tails underflow long before the picture ends.  A table whose
+// bookkeeping the validator refuses (an area, a tail, the order of the
+// positions, X_max not the mode for LANDA) is refused here too: its picture
+// would be meaningless.  A majorant below the weight is drawn, and flagged.
+// Exit status 0 on success, 1 when the table cannot be loaded, is refused or
+// does not serve h, 2 on a usage error.  The comment lines before the one of
+// the column names are the picture's title.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +123,20 @@ struct Curve {
                                              o1check::log_weight(h_hi, b.X_max, landa, x)});
     }
 };
+
+// Whether the validator's bookkeeping and mode checks pass t for landa;
+// lists their problems on stderr when not.
+bool sound_bookkeeping(const o1phi4::Table &t, double landa)
+{
+    const o1check::Bookkeeping bk = o1check::check_bookkeeping(t);
+    const o1check::ModeReport md = o1check::check_modes(t, landa);
+    for (const std::string &p : bk.problems) std::fprintf(stderr, "o1_phi4_plot: %s\n", p.c_str());
+    for (const std::string &p : md.problems) std::fprintf(stderr, "o1_phi4_plot: %s\n", p.c_str());
+    if (bk.problems.empty() && md.problems.empty()) return true;
+    std::fprintf(stderr, "o1_phi4_plot: %s is damaged or not made for Landa = %.17g (see o1_phi4_check): no picture\n",
+                 o1phi4::printable(t.file).c_str(), landa);
+    return false;
+}
 
 // Prints the histogram picture's data for histogram m: its title lines
 // (range served, loss, smallest ratio), then one line per x over both tails
@@ -248,6 +265,7 @@ int main(int argc, char **argv)
 
     try {
         const o1phi4::Table t = o1phi4::load_table(argv[2]);
+        if (!sound_bookkeeping(t, landa)) return 1;
         if (!histogram) return plot_loss(t, landa, std::max(1L, static_cast<long>(n)));
         int m = static_cast<int>(m_arg);
         if (!std::isnan(h) && !serving(t, h, m)) {

@@ -32,7 +32,7 @@ typedef struct o1_sampler o1_sampler;
 
 typedef enum o1_status {
     O1_OK = 0,
-    O1_ERR_TABLE = 1,          /* the file cannot be read or is malformed */
+    O1_ERR_TABLE = 1,          /* the file cannot be read, is malformed, or fails the check for landa */
     O1_ERR_ARGUMENT = 2,       /* null pointer, or Landa < 0 / not finite */
     O1_ERR_NAN = 3,            /* h is NaN */
     O1_ERR_BELOW_H0 = 4,       /* h < H0 (for a mirrored h: -h < H0) */
@@ -42,10 +42,13 @@ typedef enum o1_status {
     O1_ERR_MEMORY = 8
 } o1_status;
 
-/* Loads the table file at path for the coupling landa and seeds the
- * generator.  On success *out is a new handle; on failure *out is NULL and,
- * when err is not NULL, err receives a message (file, line, what was
- * expected), truncated to err_size - 1 characters. */
+/* Loads the table file at path (a regular file) for the coupling landa,
+ * checks what the draws rely on (the C++ check_table: tail areas, the
+ * majorant over the field values each histogram serves, X_max the mode for
+ * landa) and seeds the generator.  On success *out is a new handle; on
+ * failure *out is NULL and, when err is not NULL, err receives a message
+ * (file, line, histogram, what is wrong), truncated to err_size - 1
+ * characters. */
 o1_status o1_sampler_open(const char *path, double landa, uint64_t seed, o1_sampler **out,
                           char *err, size_t err_size);
 /* Releases the handle (NULL is allowed). */

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "sampler/sampler.h"
+#include "sampler/table_check.h"
 
 namespace o1phi4 {
 
@@ -41,94 +42,116 @@ constexpr double NEAR_INTEGER = 0x1p-49;
 // indices by the rounding of h/step, and a sub-range index by the rounding of
 // its product: both are far below this margin relative to the field values.
 constexpr double RANGE_PAD = 1e-12;
-// Bisection steps for a stationary point of the exponent (enough to reach
-// adjacent doubles on any interval).
-constexpr int STATIONARY_STEPS = 200;
 // Newton steps for the fallback's envelope (it converges in about ten; the
 // limit only guards against a start far from the root).
 constexpr int ENVELOPE_STEPS = 200;
 // Relative change of k at which Newton's method has converged (rounding
 // keeps it from reaching 0).
 constexpr double ENVELOPE_TOL = 1e-14;
+// Steps of the safeguarded Newton search for the weight's mode (enough to
+// bisect to adjacent doubles from any bracket; Newton takes a few).
+constexpr int MODE_STEPS = 2200;
+// Relative widening of a bound of the mode computed with cube roots, which
+// are good to a few units in the last place.
+constexpr double MODE_BOUND_SLACK = 0x1p-40;
+// The fallback's Gaussian is centred at the mode T where the weight's
+// curvature at T is at most this many times the Gaussian's (which keeps the
+// acceptance above about 1/sqrt(8) and the field value the draw is exact
+// for within a few units in the last place of h) ...
+constexpr double CENTRED_CURVATURE = 8;
+// ... and the mean of Landa*d^4 under the Gaussian (d = x - T), 3L/(4k^2),
+// at most this (the quartic term then thins the acceptance little).
+constexpr double CENTRED_QUARTIC = 1;
 
-// Slope of the exponent h*x - x*x - landa*(x*x - 1)^2.
-double slope(double landa, double h, double x) { return h - 2 * x * (1 - 2 * landa) - 4 * landa * x * x * x; }
-
-// Zero of the slope on [a, b], where it is monotone and changes sign.
-double stationary(double landa, double h, double a, double b)
+// The stationary points of the exponent at field value h: where its largest
+// and smallest values over a step lie when not at an end.
+struct Stationary {
+    double h;
+    double x[3];
+    int n;
+};
+Stationary stationary_at(double landa, double h)
 {
-    const bool rising = slope(landa, h, a) < 0;
-    for (int i = 0; i < STATIONARY_STEPS; ++i) {
-        const double mid = 0.5 * (a + b);
-        if (mid <= a || mid >= b) break;
-        if ((slope(landa, h, mid) < 0) == rising) a = mid;
-        else b = mid;
-    }
-    return 0.5 * (a + b);
-}
-
-// Smallest and largest exponent over x in [a, b] at field value h: at the
-// ends, or where the slope changes sign inside.  The slope
-// h - 2x(1 - 2 landa) - 4 landa x^3 is monotone on the pieces of [a, b] cut at
-// +-sqrt((2 landa - 1)/(6 landa)) (landa > 1/2) and everywhere else: a
-// falling sign change is a maximum, a rising one a minimum.
-void exponent_range(double landa, double h, double X_max, double a, double b, double &lo, double &hi)
-{
-    lo = std::fmin(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
-    hi = std::fmax(log_weight(h, X_max, landa, a), log_weight(h, X_max, landa, b));
-    double cut[4] = {a, a, b, b};
-    if (landa > 0.5) {
-        const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
-        cut[1] = std::fmin(std::fmax(-xs, a), b);
-        cut[2] = std::fmin(std::fmax(xs, a), b);
-    }
-    for (int i = 0; i < 3; ++i) {
-        const double sa = slope(landa, h, cut[i]), sb = slope(landa, h, cut[i + 1]);
-        if (!(cut[i] < cut[i + 1]) || !((sa < 0 && sb > 0) || (sa > 0 && sb < 0))) continue;
-        const double e = log_weight(h, X_max, landa, stationary(landa, h, cut[i], cut[i + 1]));
-        lo = std::fmin(lo, e);
-        hi = std::fmax(hi, e);
-    }
-}
-
-// Throws TableError, naming the block's line, unless block b can be a
-// majorant the draw can use: a > 0, a left tail rising and a right tail
-// falling (with finite reciprocals of their slopes), the left anchor not
-// right of the first step, steps of positive finite width and height.
-void check_block(const Table &t, const Block &b)
-{
-    if (!(b.a > 0) || !(b.C1L > 0) || !(b.C1R < 0) || !std::isfinite(1 / b.C1L) || !std::isfinite(1 / b.C1R))
-        throw TableError(t.file, b.first_line,
-                         "block cannot be a majorant: it needs a > 0, a left tail slope > 0 and a right tail slope < 0");
-    if (!(b.p[0] <= b.p[1])) throw TableError(t.file, b.first_line + 2, "the left tail's anchor lies right of the first step");
-    for (std::size_t k = 1; k + 1 < b.p.size(); ++k)
-        if (!(b.p[k] < b.p[k + 1]) || !std::isfinite(b.p[k + 1] - b.p[k]) || !(b.a / (b.p[k + 1] - b.p[k]) > 0) ||
-            !std::isfinite(b.a / (b.p[k + 1] - b.p[k])))
-            throw TableError(t.file, b.first_line + 3 + static_cast<long>(k), "positions must increase");
+    Stationary s{h, {0, 0, 0}, 0};
+    s.n = detail::stationary_points(landa, h, s.x);
+    return s;
 }
 
 // Bounds of the acceptance probability weight*(x1 - x0)/a of a proposal x on
 // the step [x0, x1] (height a/(x1 - x0)) of a histogram with the shift X_max,
-// over every field value h in [h0, h1] and every x in the step:
+// over every field value h in [s0.h, s1.h] and every x in the step:
 // lower <= weight(h, X_max, landa, x)*(x1 - x0)/a <= upper, each widened by
 // BOUND_MARGIN so that the rounding of the exponent in a draw never puts the
 // acceptance outside them.  The weight at a fixed x is log-linear in h, so
-// its extremes lie at h0 or h1; at a fixed h, at x0, x1 or a stationary
-// point of the exponent between them.  Either is NaN where the exponent is
-// (at a position so far out that it overflows).
-void acceptance_bounds(double landa, double X_max, double a, double x0, double x1, double h0, double h1, double &lower,
-                       double &upper)
+// its extremes lie at either end of the range; at a fixed h, at x0, x1 or a
+// stationary point of the exponent between them.  Either is NaN where the
+// exponent is (at a position so far out that it overflows).
+void acceptance_bounds(double landa, double X_max, double a, double x0, double x1, const Stationary &s0, const Stationary &s1,
+                       double &lower, double &upper)
 {
     double e_lo = INFINITY, e_hi = -INFINITY;
-    for (const double h : {h0, h1}) {
-        double lo, hi;
-        exponent_range(landa, h, X_max, x0, x1, lo, hi);
-        e_lo = std::fmin(e_lo, lo);
-        e_hi = std::fmax(e_hi, hi);
+    for (const Stationary *s : {&s0, &s1}) {
+        const double ends[2] = {log_weight(s->h, X_max, landa, x0), log_weight(s->h, X_max, landa, x1)};
+        for (const double e : ends) {
+            e_lo = std::fmin(e_lo, e);
+            e_hi = std::fmax(e_hi, e);
+        }
+        for (int i = 0; i < s->n; ++i) {
+            if (!(s->x[i] > x0 && s->x[i] < x1)) continue;
+            const double e = log_weight(s->h, X_max, landa, s->x[i]);
+            e_lo = std::fmin(e_lo, e);
+            e_hi = std::fmax(e_hi, e);
+        }
     }
     const double w = x1 - x0;
     lower = std::exp(e_lo) * w / a * (1 - BOUND_MARGIN);
     upper = std::exp(e_hi) * w / a * (1 + BOUND_MARGIN);
+}
+
+// k(x) = 1 + 2L(x*x - 1), the Gaussian's k whose envelope touches the
+// weight at x, with x*x - 1 as (x - 1)(x + 1): no cancellation near 1 and no
+// overflow of x*x where 2L*x*x is finite.
+double touching_k(double L, double x) { return 1 + (2 * L * (x - 1)) * (x + 1); }
+
+// The right mode of the weight at field value h > 0 for L > 0: the zero of
+// psi(x) = k(x) - h/(2x), where the slope h - 2x*k(x) of the exponent
+// vanishes.  psi rises on x > 0 (psi' = 4Lx + h/(2x^2)) from -infinity, so
+// the zero is unique; it lies below both max(1, h/2) and
+// 1 + cbrt(h/(4L)), where psi >= 0 (the second widened by MODE_BOUND_SLACK
+// against the rounding of the cube roots).  Newton's method inside the
+// bracket, bisecting when a step leaves it, ends within a unit or so in the
+// last place of the mode.
+// The field value from which the fallback's Gaussian is centred at the mode
+// T (for L > 0): both conditions hold for every T above a bound, and the
+// mode grows with h.  q(T) <= CENTRED_CURVATURE*k(T), with the curvature
+// 2q(T) = 2(k(T) + 4L*T*T), for L > 1/2 from T*T = (14L - 7)/(10L) on (for
+// L <= 1/2 always: q <= 3k); 3L/(4k(T)^2) <= CENTRED_QUARTIC from
+// k(T) = sqrt(3L/(4*CENTRED_QUARTIC)) on.  At the larger bound,
+// h = 2T*k(T): 1.67 for L = 1, 1.9e4 for L = 1e4.
+double centred_from(double L)
+{
+    const double k_min = std::sqrt(3 * L / (4 * CENTRED_QUARTIC));
+    const double curvature = (2 * CENTRED_CURVATURE - 2) * L - (CENTRED_CURVATURE - 1);
+    const double tt = std::fmax(std::fmax(curvature / ((2 * CENTRED_CURVATURE - 6) * L), 1 + (k_min - 1) / (2 * L)), 0.0);
+    return 2 * std::sqrt(tt) * std::fmax(1 + 2 * L * (tt - 1), k_min);
+}
+
+double right_mode(double L, double h)
+{
+    double lo = 0, hi = std::fmin(std::fmax(1.0, h / 2), (1 + std::cbrt(h) / std::cbrt(4 * L)) * (1 + MODE_BOUND_SLACK));
+    double x = hi;
+    for (int i = 0; i < MODE_STEPS; ++i) {
+        const double psi = touching_k(L, x) - h / (2 * x);
+        if (psi == 0) break;
+        (psi < 0 ? lo : hi) = x;
+        double next = x - psi / (4 * L * x + h / (2 * x) / x);
+        // A step below rounding: converged.
+        if (next == x) break;
+        if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+        if (next == lo || next == hi) break;
+        x = next;
+    }
+    return x;
 }
 
 }  // namespace
@@ -138,7 +161,12 @@ namespace detail {
 GaussEnvelope gauss_envelope(double landa, double h)
 {
     const double L = landa;
-    if (L == 0) return {h / 2, std::sqrt(0.5), 0.0, 0.0, 0.0};
+    if (L == 0) return {h / 2, std::sqrt(0.5), 0.0, 0.0, 0.0, false};
+    // Centred at the mode where that serves (see the header).
+    if (h > 0 && h >= centred_from(L)) {
+        const double T = right_mode(L, h), kT = touching_k(L, T);
+        if (kT > 0) return {T, std::sqrt(0.5 / kT), L, T * T, T, true};
+    }
     // g(k) = 2k + 2(2L - 1) - 2L/k - L h^2/k^2 is the cubic divided by k^2:
     // increasing and concave for k > 0, so Newton's method from a point left
     // of its root climbs to it, and from the right it lands left of it.
@@ -166,7 +194,8 @@ GaussEnvelope gauss_envelope(double landa, double h)
     // close to 1 and 2L would vanish beside it; sqrt(tau) apart, as tau may
     // overflow where its root does not.
     const double num = (k - 1) + 2 * L;
-    return {h / (2 * k), std::sqrt(0.5 / k), L, num / (2 * L), num >= 0 ? std::sqrt(num) / std::sqrt(2 * L) : std::nan("")};
+    return {h / (2 * k), std::sqrt(0.5 / k), L, num / (2 * L), num >= 0 ? std::sqrt(num) / std::sqrt(2 * L) : std::nan(""),
+            false};
 }
 
 }  // namespace detail
@@ -189,9 +218,13 @@ Sampler::Sampler(Table table, double landa, SamplerOptions options)
     if (!(landa_ >= 0) || !(landa_ <= MAX_LANDA))
         throw TableError(table_.file, 0, "Landa must be a number from 0 to 1e300 for the weight to be integrable");
     if (options_.max_trials == 0) throw std::invalid_argument("a sampler needs at least one proposal per draw (max_trials 0)");
+    if (options_.check) {
+        const TableCheck c = check_table(table_, landa_);
+        if (!c.ok) throw TableError(table_.file, c.line, c.problem);
+    }
     // The counts, the histogram numbers and the field indices are as the
-    // loader checked them; what it does not check (the span of the index
-    // table, the shape of each block) is checked on the way.
+    // loader checked them; the span of the index table and the shape of
+    // each block are checked on the way, also without the check above.
     build_lookup();
     build_histograms();
     build_bounds();
@@ -235,7 +268,9 @@ void Sampler::build_histograms()
     edges_.resize(t.blocks.size() * (ns + 1));
     for (std::size_t m = 0; m < t.blocks.size(); ++m) {
         const Block &b = t.blocks[m];
-        check_block(t, b);
+        long line;
+        const std::string shape = detail::shape_problem(b, line);
+        if (!shape.empty()) throw TableError(t.file, line, shape);
         Hist &hs = hist_[m];
         hs.X_max = b.X_max;
         hs.a = b.a;
@@ -296,9 +331,10 @@ void Sampler::build_bounds()
         for (int sub = 0; sub < rg.n_sub; ++sub) {
             const double h0 = rg.h_lo + sub * width - pad;
             const double h1 = sub + 1 == rg.n_sub ? rg.h_hi + pad : rg.h_lo + (sub + 1) * width + pad;
+            const Stationary s0 = stationary_at(landa_, h0), s1 = stationary_at(landa_, h1);
             for (std::size_t k = 0; k < ns; ++k) {
                 double lower, upper;
-                acceptance_bounds(landa_, hs.X_max, hs.a, edge[k], edge[k + 1], h0, h1, lower, upper);
+                acceptance_bounds(landa_, hs.X_max, hs.a, edge[k], edge[k + 1], s0, s1, lower, upper);
                 // lo/256 <= lower and (hi + 1)/256 >= upper, within 0..255;
                 // a bound that is NaN decides nothing.
                 Bound &bd = bounds_[rg.bounds + static_cast<std::size_t>(sub) * ns + k];

@@ -1,14 +1,19 @@
 // Reader of the table file O1_Phi4.res: every line is matched against the
 // layout the generator writes, and the first line that does not fit stops
 // the load with a TableError naming it and what was expected there.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "sampler/sampler.h"
 
@@ -27,9 +32,11 @@ constexpr long COUNT_LIMIT = 1000000;
 // generator can write (the served ranges cost lines times entries).
 constexpr std::size_t MAP_LINES_LIMIT = 1000;
 // Longest line of a table file: a line with two field values printed by %f
-// has at most some 650 characters; anything longer is not a table
-// (/dev/zero, a binary file) and is not read to its end.
+// has at most some 650 characters; anything longer is not a table (a
+// binary file) and is not read to its end.
 constexpr std::size_t LINE_LIMIT = 4096;
+// Bytes read from a file at a time.
+constexpr std::size_t CHUNK = std::size_t(1) << 16;
 // Largest file read: over twice the largest table the generator can write
 // (30001 blocks of 603 lines of about 25 characters).
 constexpr std::size_t FILE_LIMIT = std::size_t(1) << 30;
@@ -92,42 +99,131 @@ struct Cursor {
     bool end() const { return *s == '\0'; }
 };
 
-class Reader {
+// A source of the lines of a table: its text in memory, or the file itself
+// read in chunks, so that memory follows what the table keeps, never the
+// length of what is read.
+class Lines {
 public:
-    Reader(const std::string &text, const std::string &name) : file_(name)
+    virtual ~Lines() = default;
+    // The next line, without its newline, into line; false at the end.
+    virtual bool next(std::string &line) = 0;
+};
+
+class TextLines : public Lines {
+public:
+    explicit TextLines(const std::string &text) : text_(text) {}
+    bool next(std::string &line) override
     {
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t nl = text.find('\n', start);
-            if (nl == std::string::npos) nl = text.size();
-            std::string line = text.substr(start, nl - start);
-            // Blanks and a carriage return at the end carry no meaning.
-            while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
-                line.pop_back();
-            lines_.push_back(line);
-            start = nl + 1;
-        }
+        if (pos_ >= text_.size()) return false;
+        std::size_t nl = text_.find('\n', pos_);
+        if (nl == std::string::npos) nl = text_.size();
+        line.assign(text_, pos_, nl - pos_);
+        pos_ = nl + 1;
+        return true;
+    }
+    // Lines of text: its newlines, and one more for text after the last.
+    static long count(const std::string &text)
+    {
+        long n = 0;
+        for (const char c : text) n += c == '\n';
+        return n + (!text.empty() && text.back() != '\n');
     }
 
+private:
+    const std::string &text_;
+    std::size_t pos_ = 0;
+};
+
+// An open file descriptor, closed when it goes.
+struct Descriptor {
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// The lines of the file fd, read in chunks of CHUNK bytes; refuses a line
+// longer than LINE_LIMIT.
+class FileLines : public Lines {
+public:
+    FileLines(int fd, const std::string &path) : fd_(fd), path_(path), buf_(CHUNK) {}
+    bool next(std::string &line) override
+    {
+        line.clear();
+        bool any = false;
+        for (;;) {
+            if (begin_ == end_ && !fill()) {
+                if (any) ++lines_;
+                return any;
+            }
+            any = true;
+            const char *from = buf_.data() + begin_;
+            const char *nl = static_cast<const char *>(std::memchr(from, '\n', end_ - begin_));
+            const std::size_t n = nl ? static_cast<std::size_t>(nl - from) : end_ - begin_;
+            line.append(from, n);
+            begin_ += nl ? n + 1 : n;
+            if (line.size() > LINE_LIMIT) too_long(path_, lines_ + 1);
+            if (nl) {
+                ++lines_;
+                return true;
+            }
+        }
+    }
+    // The next chunk into the buffer; false at the end of the file.
+    bool fill()
+    {
+        begin_ = 0;
+        end_ = 0;
+        for (;;) {
+            const ssize_t got = ::read(fd_, buf_.data(), buf_.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) throw TableError(path_, 0, std::string("cannot read the file: ") + std::strerror(errno));
+            end_ = static_cast<std::size_t>(got);
+            return got > 0;
+        }
+    }
+    const char *data() const { return buf_.data(); }
+    std::size_t size() const { return end_; }
+    [[noreturn]] static void too_long(const std::string &path, long line)
+    {
+        throw TableError(path, line, "line longer than " + std::to_string(LINE_LIMIT) + " characters: not a table file");
+    }
+
+private:
+    int fd_;
+    std::string path_;
+    std::vector<char> buf_;
+    std::size_t begin_ = 0, end_ = 0;
+    long lines_ = 0;  // complete lines returned
+};
+
+class Reader {
+public:
+    // Reads the lines of src, which holds total lines (fewer if it shrinks
+    // meanwhile: then the file ends early).
+    Reader(Lines &src, long total, const std::string &name) : src_(src), total_(total), file_(name) {}
+
     // Number of the line next() returns next (1-based).
-    long line_no() const { return static_cast<long>(pos_) + 1; }
-    std::size_t remaining() const { return lines_.size() - pos_; }
-    bool at_end() const { return pos_ >= lines_.size(); }
-    const std::string &peek() const { return lines_[pos_]; }
+    long line_no() const { return pos_ + 1; }
+    std::size_t remaining() const { return static_cast<std::size_t>(total_ - pos_); }
+    bool at_end() const { return pos_ >= total_; }
 
     // The next line; the file ending here is an error naming what was due.
+    // The line stays valid until the next call.
     const std::string &next(const std::string &expected)
     {
-        if (pos_ >= lines_.size())
-            throw TableError(file_, line_no(), "file ends early: expected " + expected);
-        return lines_[pos_++];
+        if (pos_ >= total_ || !src_.next(line_)) throw TableError(file_, line_no(), "file ends early: expected " + expected);
+        ++pos_;
+        // Blanks and a carriage return at the end carry no meaning.
+        while (!line_.empty() && (line_.back() == ' ' || line_.back() == '\t' || line_.back() == '\r')) line_.pop_back();
+        return line_;
     }
     [[noreturn]] void fail(long line, const std::string &message) const { throw TableError(file_, line, message); }
     // Fails on the line just read.
     [[noreturn]] void bad(const std::string &expected) const
     {
-        const std::string &got = lines_[pos_ - 1];
-        fail(static_cast<long>(pos_), "expected " + expected + ", found \"" + got.substr(0, 80) + "\"");
+        fail(pos_, "expected " + expected + ", found \"" + line_.substr(0, 80) + "\"");
     }
 
     // A line starting with a fixed text (decoration lines).
@@ -167,9 +263,11 @@ public:
     }
 
 private:
+    Lines &src_;
+    long total_;
     std::string file_;
-    std::vector<std::string> lines_;
-    std::size_t pos_ = 0;
+    std::string line_;  // the line just read
+    long pos_ = 0;      // lines read
 };
 
 void read_header(Reader &r, Table &t)
@@ -447,9 +545,11 @@ double Table::H_upper(int m) const
     return std::fmax(blocks[static_cast<std::size_t>(m)].H + o1_table_format::LAST_HISTOGRAM_REACH, H_max);
 }
 
-Table parse_table(const std::string &text, const std::string &name)
+namespace {
+
+Table parse(Lines &src, long total, const std::string &name)
 {
-    Reader r(text, name);
+    Reader r(src, total, name);
     Table t;
     t.file = name;
     read_header(r, t);
@@ -462,36 +562,66 @@ Table parse_table(const std::string &text, const std::string &name)
     return t;
 }
 
-Table load_table(const std::string &path)
+// The number of lines of the file f reads, read once to its end: a line
+// longer than LINE_LIMIT or a file longer than FILE_LIMIT is refused, so that
+// no file makes the reader run out of time; a first line that no table has
+// ends the count there (the parser then reports it).
+long count_lines(FileLines &f, const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw TableError(path, 0, "cannot open the file");
-    // Read in chunks, watching the length of the current line and of the
-    // file, so that no file makes the reader run out of memory or time.
-    std::string text;
-    std::vector<char> chunk(std::size_t(1) << 16);
-    std::size_t line_start = 0;  // offset of the line being read
-    long lines = 0;              // complete lines so far
-    while (in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const std::size_t got = static_cast<std::size_t>(in.gcount());
-        if (got == 0) break;
-        std::size_t from = text.size();
-        text.append(chunk.data(), got);
-        for (const char *nl; (nl = static_cast<const char *>(std::memchr(text.data() + from, '\n', text.size() - from)));) {
-            from = static_cast<std::size_t>(nl - text.data()) + 1;
-            line_start = from;
-            // Not a table: the parser reports its first line.
-            if (++lines == 1 && text.compare(0, std::strlen(HEADER_START), HEADER_START) != 0)
-                return parse_table(text.substr(0, line_start), path);
+    const std::size_t start = std::strlen(HEADER_START);
+    std::string first;        // the start of the first line
+    std::size_t length = 0;   // of the line being read
+    std::size_t total = 0;
+    long lines = 0;           // complete lines
+    while (f.fill()) {
+        total += f.size();
+        const char *p = f.data(), *end = p + f.size();
+        while (p < end) {
+            const char *nl = static_cast<const char *>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            const std::size_t n = static_cast<std::size_t>((nl ? nl : end) - p);
+            if (lines == 0 && first.size() < start) first.append(p, std::min(n, start - first.size()));
+            length += n;
+            if (length > LINE_LIMIT) FileLines::too_long(path, lines + 1);
+            if (!nl) break;
+            ++lines;
+            length = 0;
+            p = nl + 1;
+            if (lines == 1 && first != HEADER_START) return 1;
         }
-        if (text.size() - line_start > LINE_LIMIT)
-            throw TableError(path, lines + 1, "line longer than " + std::to_string(LINE_LIMIT) + " characters: not a table file");
-        if (text.size() > FILE_LIMIT)
+        if (total > FILE_LIMIT)
             throw TableError(path, lines + 1, "file longer than " + std::to_string(FILE_LIMIT) + " bytes: not a table file");
     }
-    if (in.bad()) throw TableError(path, 0, "cannot read the file");
-    return parse_table(text, path);
+    return lines + (length > 0);
+}
+
+}  // namespace
+
+Table parse_table(const std::string &text, const std::string &name)
+{
+    TextLines src(text);
+    return parse(src, TextLines::count(text), name);
+}
+
+Table load_table(const std::string &path)
+{
+    // Opened without blocking, so that a FIFO without a writer (or a device
+    // that waits) is refused rather than waited for: a table is a regular
+    // file.
+    const Descriptor d{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (d.fd < 0) throw TableError(path, 0, std::string("cannot open the file: ") + std::strerror(errno));
+    struct stat st;
+    if (::fstat(d.fd, &st) != 0) throw TableError(path, 0, std::string("cannot read the file: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw TableError(path, 0, "not a regular file (a folder, FIFO or device): a table is read from a file");
+    const int flags = ::fcntl(d.fd, F_GETFL);
+    if (flags == -1 || ::fcntl(d.fd, F_SETFL, flags & ~O_NONBLOCK) == -1)
+        throw TableError(path, 0, std::string("cannot read the file: ") + std::strerror(errno));
+    // Two passes: the first counts the lines (the parser checks announced
+    // counts against them before it allocates), the second parses.
+    FileLines count(d.fd, path);
+    const long lines = count_lines(count, path);
+    if (::lseek(d.fd, 0, SEEK_SET) != 0) throw TableError(path, 0, std::string("cannot read the file: ") + std::strerror(errno));
+    FileLines src(d.fd, path);
+    return parse(src, lines, path);
 }
 
 bool field_index(const Table &t, double h, long &index)

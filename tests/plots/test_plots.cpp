@@ -1,10 +1,12 @@
 // The pictures of scripts/plot_table.sh for the typical table (Landa 1, H in
-// [0, 200), 10 % loss) and for a copy whose right tail at h = 140 is lowered
-// below the weight: the images are made, and the ratio majorant/weight
-// behind the third panel of the histogram picture goes below 1 only for the
-// damaged table, and only in the damaged piece.
+// [0, 200), 10 % loss) and for a copy whose step holding the mode at h = 140
+// is widened (and so lowered) below the weight: the images are made, and the
+// ratio majorant/weight behind the third panel of the histogram picture goes
+// below 1 only for the damaged table, and only in the damaged piece.  Tables
+// whose bookkeeping is broken are refused.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,14 +26,16 @@ namespace {
 
 // Field value whose histogram the damaged copy breaks.
 constexpr double DAMAGED_H = 140.0;
+// The piece it breaks (set by table(true)).
+int damaged_piece = -1;
 
 // The folder of the pictures, their data and the damaged table (kept for a
 // look after the run).
 std::string scratch() { return O1_PLOT_OUT; }
 
-// The typical table, and the copy with the right tail of the histogram
-// serving DAMAGED_H lowered to 0.9 below the log weight at its anchor for the
-// highest field value that histogram serves.
+// The typical table, and the copy with the right edge of the step holding
+// X_max in the histogram serving DAMAGED_H moved 0.9 of the way to the next
+// edge: that step widens, and its height falls below the weight.
 std::string table(bool damaged)
 {
     const std::string sound = std::string(O1_PLOT_TABLES) + "/h200/O1_Phi4.res";
@@ -40,14 +44,15 @@ std::string table(bool damaged)
     const std::string text = read_file(sound);
     const o1phi4::Table t = o1phi4::parse_table(text, sound);
     const int m = o1phi4::Sampler(t, 1.0).histogram(DAMAGED_H);
-    const o1phi4::Block &b = t.blocks[static_cast<std::size_t>(m)];
-    const double X0 = b.p.back(), h = t.served_hi[static_cast<std::size_t>(m)];
-    const double gap = b.C1R * X0 + b.C2R - o1phi4::log_weight(h, b.X_max, 1.0, X0);
+    const std::vector<double> &p = t.blocks[static_cast<std::size_t>(m)].p;
+    std::size_t k = 1;
+    while (k + 3 < p.size() && p[k + 1] <= t.blocks[static_cast<std::size_t>(m)].X_max) ++k;
+    damaged_piece = static_cast<int>(k);
 
     std::vector<std::string> l = split_lines(text);
-    char buf[128];  // the line C1L C2L C1R C2R
-    std::snprintf(buf, sizeof buf, "%.16e %.16e %.16e %.16e", b.C1L, b.C2L, b.C1R, b.C2R - gap - 0.9);
-    l[static_cast<std::size_t>(b.first_line)] = buf;
+    char buf[64];  // the line of p[k + 1]
+    std::snprintf(buf, sizeof buf, "%.16e 0", p[k + 1] + 0.9 * (p[k + 2] - p[k + 1]));
+    l[static_cast<std::size_t>(t.blocks[static_cast<std::size_t>(m)].first_line + 2 + static_cast<long>(k))] = buf;
     // Tests running at the same time write the same text: each its own
     // file, renamed over the path in one step.
     const std::string own = path + "." + std::to_string(getpid());
@@ -108,18 +113,32 @@ TEST_P(HistogramPicture, IsDrawnAndItsRatioGoesBelowOneOnlyInTheDamagedPiece)
 
     const std::vector<std::vector<double>> r = rows(dat);
     ASSERT_GT(r.size(), 300u);
-    const double right_tail = r.back()[1];
     double smallest = INFINITY;
+    int smallest_column = 0;
     long below = 0, below_elsewhere = 0;
     for (const std::vector<double> &v : r) {
         ASSERT_EQ(v.size(), 7u);
-        smallest = std::fmin(smallest, std::fmin(v[5], v[6]));
-        if (std::fmin(v[5], v[6]) < 1) ++below, below_elsewhere += v[1] != right_tail;
+        for (int col : {5, 6})
+            if (v[static_cast<std::size_t>(col)] < smallest) smallest = v[static_cast<std::size_t>(col)], smallest_column = col;
+        if (std::fmin(v[5], v[6]) < 1) ++below, below_elsewhere += v[1] != damaged_piece;
     }
     if (c.below_one) {
         EXPECT_GT(below, 0) << "smallest ratio " << smallest;
-        EXPECT_EQ(below_elsewhere, 0) << "the damage is in the right tail only";
+        EXPECT_EQ(below_elsewhere, 0) << "the damage is in piece " << damaged_piece << " only";
         EXPECT_NE(read_file(dat).find("NOT A MAJORANT"), std::string::npos);
+        // The title names the field value of the column the smallest ratio
+        // is in: the columns line names both.
+        const std::string text = read_file(dat);
+        const std::size_t cols = text.find("# columns: x piece log10(majorant) log10(weight at h=");
+        ASSERT_NE(cols, std::string::npos);
+        double h_lo, h_hi;
+        ASSERT_EQ(std::sscanf(text.c_str() + cols, "# columns: x piece log10(majorant) log10(weight at h=%lf) log10(weight at h=%lf)",
+                              &h_lo, &h_hi), 2);
+        const std::size_t title = text.find("# smallest ratio majorant/weight ");
+        ASSERT_NE(title, std::string::npos);
+        const std::size_t at_h = text.find(", h = ", title);
+        ASSERT_NE(at_h, std::string::npos);
+        EXPECT_NEAR(std::strtod(text.c_str() + at_h + 6, nullptr), smallest_column == 5 ? h_lo : h_hi, 1e-3) << text.substr(title, 120);
     } else {
         EXPECT_GE(smallest, 1.0);
         EXPECT_EQ(read_file(dat).find("NOT A MAJORANT"), std::string::npos);
@@ -149,12 +168,38 @@ TEST(LossPicture, IsDrawnOverTheWholeFieldRangeForBothTables)
     }
 }
 
-TEST(HistogramPictureInput, RefusesAFieldValueTheTableDoesNotServe)
+// A field value the table does not serve, a block with a = -1 (which gave a
+// picture of "-nan" acceptance), a Landa the table was not made for, and a
+// FIFO without a writer: each refused at once, and nothing drawn.
+TEST(HistogramPictureInput, RefusesWhatItCannotDraw)
 {
-    const std::string png = scratch() + "/outside.png";
-    std::string out;
-    EXPECT_NE(plot("histogram '" + table(false) + "' 1 -H 200 -o '" + png + "'", out), 0);
-    EXPECT_NE(out.find("does not serve h = 200"), std::string::npos) << out;
-    EXPECT_FALSE(is_png(png));
-    EXPECT_TRUE(read_file(scratch() + "/outside.dat").empty()) << "no data left behind";
+    std::vector<std::string> l = split_lines(read_file(table(false)));
+    const o1phi4::Table t = o1phi4::parse_table(join_lines(l), "h200");
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "1 %f %d %f %.16e -1", t.blocks[1].H, t.nd_poi, t.blocks[1].loss, t.blocks[1].X_max);
+    l[static_cast<std::size_t>(t.blocks[1].first_line - 1)] = buf;
+    const std::string negative = scratch() + "/negative_area_" + std::to_string(getpid()) + ".res";
+    std::ofstream(negative, std::ios::binary) << join_lines(l);
+    const std::string fifo = scratch() + "/fifo_" + std::to_string(getpid()) + ".res";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        const char *name;
+        std::string args, message;
+    } cases[] = {
+        {"outside", "'" + table(false) + "' 1 -H 200", "does not serve h = 200"},
+        {"negative_area", "'" + negative + "' 1 -m 1", "the area a is not positive"},
+        {"other_landa", "'" + table(false) + "' 1.001 -m 1", "is not a mode of the weight"},
+        {"fifo", "'" + fifo + "' 1 -m 0", "not a regular file"},
+    };
+    for (const auto &c : cases) {
+        const std::string png = scratch() + "/" + c.name + ".png";
+        std::string out;
+        EXPECT_NE(plot("histogram " + c.args + " -o '" + png + "'", out), 0) << c.name;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.name << ": " << out;
+        EXPECT_FALSE(is_png(png)) << c.name;
+        EXPECT_TRUE(read_file(scratch() + "/" + c.name + ".dat").empty()) << c.name << ": no data left behind";
+    }
+    std::remove(fifo.c_str());
+    std::remove(negative.c_str());
 }

@@ -4,6 +4,7 @@
 // table looks like make the validator fail at once naming file and line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <ostream>
 
 #include "check.h"
+#include "sampler/o1_sampler_c.h"
 #include "sampler/sampler.h"
 #include "sampler_test_support.h"
 
@@ -129,7 +131,11 @@ TEST_P(DamagedTable, IsCaughtByTheMajorantCheckTheChiSquareAndTheValidator)
     }
     EXPECT_LT(r.worst.ratio, 0.9);
 
-    const o1phi4::Sampler s(t, 1.0);
+    // The library refuses it at load; without that check its samples show it.
+    EXPECT_THROW(o1phi4::Sampler(t, 1.0), o1phi4::TableError);
+    o1phi4::SamplerOptions unchecked;
+    unchecked.check = false;
+    const o1phi4::Sampler s(t, 1.0, unchecked);
     const o1check::SampleReport sr = o1check::check_samples(s, h, 200000, 100, 1e-4, 3);
     EXPECT_TRUE(sr.error.empty()) << sr.error;
     EXPECT_FALSE(sr.chi2_ok) << "chi2 " << sr.chi2 << ", p " << sr.p_value;
@@ -197,6 +203,102 @@ TEST(DamagedTable, OneMillionthBelowTheWeightFails)
     EXPECT_NE(out.find("points below the weight in 1 histograms"), std::string::npos) << out;
 }
 
+// Tables that stay majorants but break what the draw relies on, and a Landa
+// the table was not made for: the library refuses them when it opens them
+// (through the C interface, which goes through the C++ sampler's check),
+// naming the line and the block, and the validator fails them.
+TEST(DamagedTable, BrokenBookkeepingIsRefusedAtOpenAndByTheValidator)
+{
+    const std::string text = read_file(table_path("small"));
+    const o1phi4::Table sound = o1phi4::parse_table(text, "small");
+    struct Case {
+        const char *name;
+        std::function<void(o1phi4::Block &)> edit;  // of block 1
+        double landa;
+        std::string at_open, validator;  // in the messages
+    };
+    const Case cases[] = {
+        {"area_x2", [](auto &b) { b.a *= 2; }, 1.0, ":50: histogram 1: the left tail holds", ":50: the left tail holds"},
+        {"area_x10", [](auto &b) { b.a *= 10; }, 1.0, ":50: histogram 1: the left tail holds", ":50: the left tail holds"},
+        {"area_1e300", [](auto &b) { b.a = 1e300; }, 1.0, ":50: histogram 1: the left tail holds", ":50: the left tail holds"},
+        {"left_intercept_plus_1", [](auto &b) { b.C2L += 1; }, 1.0, ":50: histogram 1: the left tail holds", ":50: the left tail holds"},
+        // The left tail moved 0.1 to the left, holding the same area.
+        {"gap_after_left_tail", [](auto &b) { b.p[0] -= 0.1, b.C2L += 0.1 * b.C1L; }, 1.0,
+         ":52: histogram 1: a gap between the left tail's anchor and the first step", ":52: line 1 of the positions does not repeat line 0"},
+        {"landa_0.5", [](auto &) {}, 0.5, "is no majorant of the weight for landa = 0.5", "is not a mode of the weight"},
+        {"landa_1.001", [](auto &) {}, 1.001, ":32: histogram 0: X_max = 0.7071", ":32: X_max = 0.70710678"},
+    };
+    for (const Case &c : cases) {
+        o1phi4::Block b = sound.blocks[1];
+        c.edit(b);
+        std::vector<std::string> l = split_lines(text);
+        char buf[200];
+        std::snprintf(buf, sizeof buf, "1 %f %d %f %20.16e %20.16e", b.H, b.nd_poi, b.loss, b.X_max, b.a);
+        l[48] = buf;
+        std::snprintf(buf, sizeof buf, "%20.16e %20.16e %20.16e %20.16e", b.C1L, b.C2L, b.C1R, b.C2R);
+        l[49] = buf;
+        l[50] = number_line(b.p[0], 1);
+        const std::string path = write_scratch(std::string(c.name) + ".res", join_lines(l));
+
+        o1_sampler *s;
+        char err[400] = "";
+        EXPECT_EQ(o1_sampler_open(path.c_str(), c.landa, 1, &s, err, sizeof err), O1_ERR_TABLE) << c.name;
+        EXPECT_NE(std::string(err).find(c.at_open), std::string::npos) << c.name << ": " << err;
+        std::string out;
+        char landa[32];
+        std::snprintf(landa, sizeof landa, " %.17g", c.landa);
+        EXPECT_EQ(run_check(path + landa + " -n 2000 -f 1 -r 0 -p 8 -m 2000", out), 1) << c.name << ":\n" << out;
+        EXPECT_NE(out.find(c.validator), std::string::npos) << c.name << ":\n" << out;
+    }
+}
+
+// The field-index map sends a sliver of 1e-9 at a cell boundary to a
+// histogram not built for it, on either side of the boundary: the map check
+// finds it by visiting both sides of every boundary (a grid of 7 points and
+// the random ones would not).
+TEST(Validator, FieldMapCheckFindsFaultsRightAtCellBoundaries)
+{
+    const struct {
+        int block;    // whose H moves ...
+        double to;    // ... here
+        double lo, hi;  // the field values then outside their histogram
+    } cases[] = {
+        {1, 0.2 + 1e-9, 0.2, 0.2 + 1e-9},  // histogram 1 from just above the boundary 0.2 on
+        {2, 0.6 - 1e-9, 0.6 - 1e-9, 0.6},  // histogram 1 (up to H of 2) to just below 0.6
+    };
+    for (const auto &c : cases) {
+        o1phi4::Table t = o1phi4::load_table(table_path("small"));
+        t.blocks[static_cast<std::size_t>(c.block)].H = c.to;
+        const o1check::MapReport r = o1check::check_field_map(t, 1.0, 7, 1);
+        EXPECT_GT(r.outside, 0) << c.block;
+        bool named = false;
+        for (const o1check::MapProblem &p : r.examples) named = named || (p.h >= c.lo && p.h <= c.hi && p.m == 1);
+        EXPECT_TRUE(named) << c.block;
+    }
+}
+
+// The predicted acceptance of a Gaussian weight (Landa 0), whose integral is
+// sqrt(pi) exp(h^2/4 - h X_max): a histogram of 4 pieces of area a, with a
+// chosen for an acceptance of 0.8 in the middle of its range [1, 2] and
+// 0.8 exp(1/16) at both ends.
+TEST(Validator, PredictedAcceptanceIsTheWeightsIntegralOverTheMajorantsArea)
+{
+    o1phi4::Table t = o1phi4::load_table(table_path("small"));
+    t.nd_poi = 4;
+    for (std::size_t m = 0; m < t.blocks.size(); ++m) t.served_lo[m] = t.served_hi[m] = NAN;
+    o1phi4::Block &b = t.blocks[0];
+    b.X_max = 0.75;
+    b.a = std::sqrt(M_PI) * std::exp(1.5 * 1.5 / 4 - 1.5 * 0.75) / (4 * 0.8);
+    t.served_lo[0] = 1;
+    t.served_hi[0] = 2;
+    const o1check::AcceptanceReport r = o1check::check_acceptance(t, 0.0);
+    EXPECT_EQ(r.histograms, 1);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_NEAR(r.lowest.ratio, 0.8, 1e-9);
+    EXPECT_EQ(r.lowest.h, 1.5);
+    EXPECT_NEAR(r.highest.ratio, 0.8 * std::exp(1.0 / 16), 1e-9);
+}
+
 // Files no sound table looks like, and options out of range: the validator
 // ends within the timeout with the status due and messages naming the file
 // line, and never passes a control character of the file through.
@@ -208,6 +310,8 @@ TEST(Validator, BadInputFailsFastNamingFileAndLine)
         return write_scratch(name, join_lines(l));
     };
     const std::string small = table_path("small");
+    const std::string fifo = make_scratch_dir("fifo") + "/fifo.res";
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Run {
         const char *name;
         std::string args;
@@ -215,7 +319,9 @@ TEST(Validator, BadInputFailsFastNamingFileAndLine)
         std::vector<std::string> messages;
     };
     const Run runs[] = {
-        {"endless line", "/dev/zero 1", 1, {"/dev/zero:1: line longer than 4096 characters"}},
+        {"endless line", write_scratch("endless.res", std::string(100000, '0')) + " 1", 1, {"endless.res:1: line longer than 4096 characters"}},
+        {"a FIFO without a writer", fifo + " 1", 1, {"fifo.res: not a regular file"}},
+        {"a device", "/dev/zero 1", 1, {"/dev/zero: not a regular file"}},
         {"count near 2^31",
          edited("count.res", "small",
                 [](auto &l) {

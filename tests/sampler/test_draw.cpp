@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include <gsl/gsl_cdf.h>
@@ -95,10 +96,12 @@ TEST(SamplerDraw, FallbackFollowsTheExactWeightWhereTheTableServesNothing)
     const o1phi4::Table t = o1phi4::load_table(table_path("h5"));
     const struct {
         double landa, h;
-    } cases[] = {{1.0, 7.5}, {1.0, -7.5}, {1.0, 300.0}, {1.0, 0.0}, {0.0, 3.0}, {0.3, -1.0}, {0.5, 0.0}, {4.0, 0.5}};
+    } cases[] = {{1.0, 7.5}, {1.0, -7.5}, {1.0, 300.0}, {1.0, 1e6}, {1e4, -1e6}, {1.0, 0.0}, {0.0, 3.0}, {0.3, -1.0}, {0.5, 0.0},
+                 {4.0, 0.5}};
     for (const auto &c : cases) {
         o1phi4::SamplerOptions o;
         o.fallback = true;
+        o.check = false;  // the table is made for Landa 1; only the fallback draws
         const o1phi4::Sampler s(t, c.landa, o);
         o1phi4::Xoshiro256ss g(31);
         const o1check::ExactLaw law(c.h, 0.0, c.landa);
@@ -110,6 +113,41 @@ TEST(SamplerDraw, FallbackFollowsTheExactWeightWhereTheTableServesNothing)
         EXPECT_GT(p, P_MIN) << "Landa=" << c.landa << " h=" << c.h;
         EXPECT_EQ(st.fallback, served ? 0u : 200000u);
         EXPECT_LT(st.trials, 200000u * 4) << "Landa=" << c.landa << " h=" << c.h;
+    }
+}
+
+// Large field values, where the weight is close to a Gaussian at its mode of
+// width 1/sqrt(-E'') (E the exponent), and from |h| of some 1e24 on (Landa
+// 1) narrower than the spacing of doubles there: every draw lies within six
+// widths and two units in the last place of the mode.  611 field values
+// from 1e20 to the largest double, for Landa from 0.3 to 1e4, each drawn at
+// an acceptance above one half.
+TEST(SamplerDraw, FallbackDrawsEveryFiniteFieldValue)
+{
+    const o1phi4::Table t = o1phi4::load_table(table_path("h5"));
+    for (const double landa : {0.3, 1.0, 1e4}) {
+        o1phi4::SamplerOptions o;
+        o.fallback = true;
+        o.check = false;
+        const o1phi4::Sampler s(t, landa, o);
+        o1phi4::Xoshiro256ss g(51);
+        std::uint64_t trials = 0;
+        long draws = 0, off = 0;
+        for (int i = 0; i <= 610; ++i) {
+            const double h = i == 610 ? std::numeric_limits<double>::max() : std::pow(10.0, 20 + 0.47 * i) * (i % 2 ? -1 : 1);
+            // The mode of |h| in long double: the zero of 4Lx^3 + 2(1 - 2L)x - |h| right of the cube root.
+            const long double L = landa, a = std::fabs(h);
+            long double x = 1 + std::cbrt(a / (4 * L));
+            for (int k = 0; k < 200; ++k) x -= (4 * L * x * x * x + 2 * (1 - 2 * L) * x - a) / (12 * L * x * x + 2 * (1 - 2 * L));
+            const long double width = 1 / std::sqrt(2 + 4 * L * (3 * x * x - 1));
+            for (int k = 0; k < 3; ++k, ++draws) {
+                const double v = s.draw_fallback(h, g, trials);
+                const bool near = std::fabs(std::fabs(static_cast<long double>(v)) - x) <= 6 * width + 2 * x * 0x1p-52L && (v < 0) == (h < 0);
+                off += !near;
+            }
+        }
+        EXPECT_EQ(off, 0) << "Landa " << landa << ": draws further from the mode";
+        EXPECT_LT(trials, 2u * static_cast<std::uint64_t>(draws)) << "Landa " << landa;
     }
 }
 
@@ -281,4 +319,68 @@ TEST(SamplerDraw, StepBoundsHoldWhereverTheFieldValueLies)
         // proposals.
         EXPECT_GT(lower_sum / static_cast<double>(n), 0.5) << name;
     }
+}
+
+namespace {
+
+// A generator that returns the given words in turn.
+struct Scripted {
+    using result_type = std::uint64_t;
+    static constexpr result_type min() { return 0; }
+    static constexpr result_type max() { return ~result_type(0); }
+    std::vector<std::uint64_t> words;
+    std::size_t next = 0;
+    result_type operator()() { return words.at(next++); }
+};
+
+}  // namespace
+
+// On a step the draw decides most proposals by the top 8 bits of v against
+// stored bounds of weight/height (below the lower one: accepted; above the
+// upper one: rejected) and the rest by the exact test v*a < width*weight.
+// With one trial a draw accepts its one proposal or gives up: proposals at
+// both ends of every step, with v in the 256th of either bound on the far
+// side of weight/height, must be decided as the exact test decides them.
+TEST(SamplerDraw, EachProposalOnAStepIsDecidedAsTheExactTestDecidesIt)
+{
+    const o1phi4::Sampler s(o1phi4::load_table(table_path("h5")), 1.0, 1);
+    const int m = s.histogram(H_TEST), nd = s.nd_poi();
+    const o1phi4::Block &b = s.table().blocks[static_cast<std::size_t>(m)];
+    int decided[2] = {0, 0};  // cases at the lower bound, at the upper one
+    for (int k = 1; k + 1 < nd; ++k) {
+        double lower, upper;
+        s.step_bounds(m, H_TEST, k, lower, upper);
+        const double left = b.p[static_cast<std::size_t>(k)], width = b.p[static_cast<std::size_t>(k) + 1] - left;
+        for (const bool right_end : {false, true}) {
+            // The first word picks step k and the position in it:
+            // floor(nd*r/2^64) = k, the low word of the product the position.
+            const unsigned __int128 target = (static_cast<unsigned __int128>(k) << 64) + (right_end ? ~std::uint64_t(0) : 0);
+            const std::uint64_t r = static_cast<std::uint64_t>(right_end ? target / nd : (target + nd - 1) / nd);
+            std::uint64_t low;
+            ASSERT_EQ(o1phi4::detail::piece(r, nd, low), k);
+            const double x = left + o1phi4::detail::unit(low) * width;
+            const double ratio = width * o1phi4::weight(H_TEST, b.X_max, 1.0, x) / b.a;
+            // v just above the ratio in the 256th of the lower bound, just
+            // below it in the 256th of the upper bound.
+            const double windows[2][2] = {{ratio, lower + 1.0 / 256}, {upper - 1.0 / 256, ratio}};
+            const double top[2] = {lower * 256, upper * 256 - 1};
+            for (int w = 0; w < 2; ++w) {
+                Scripted g{{r, static_cast<std::uint64_t>(std::ldexp(0.5 * (windows[w][0] + windows[w][1]), 53)) << 11}};
+                const double v = o1phi4::detail::unit(g.words[1]);
+                if (!(v > windows[w][0] && v < windows[w][1]) || static_cast<double>(g.words[1] >> 56) != top[w]) continue;
+                const bool exact = v * b.a < width * o1phi4::weight(H_TEST, b.X_max, 1.0, x);
+                bool accepted;
+                try {
+                    accepted = s(H_TEST, g) == x;
+                } catch (const std::runtime_error &) {
+                    accepted = false;
+                }
+                EXPECT_EQ(accepted, exact) << "step " << k << (right_end ? " right" : " left") << " end, v=" << v << ", ratio "
+                                           << ratio << ", bounds [" << lower << ", " << upper << ")";
+                ++decided[w];
+            }
+        }
+    }
+    EXPECT_GT(decided[0], 10);
+    EXPECT_GT(decided[1], 10);
 }

@@ -3,9 +3,14 @@
 // mutation of a valid file makes the loader or the sampler misbehave.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 
+#include "sampler/o1_sampler_c.h"
 #include "sampler/sampler.h"
 #include "sampler_test_support.h"
 
@@ -58,6 +63,7 @@ TEST(TableLoad, MalformedFileNamesTheLineAndWhatWasExpected)
         {"Nd_poi 3", [](auto &l) { replace(l, 5, "14", "3"); }, 5, "Nd_poi must be at least 4 (two tails and two steps), found 3"},
         {"block out of order", [](auto &l) { replace(l, 49, "1 0.", "2 0."); }, 49, "block number 2 where 1 is due"},
         {"histogram number out of range", [](auto &l) { l[29] = "4 7"; }, 30, "histogram number 7 outside 0..3"},
+        {"histogram number N + 1", [](auto &l) { l[29] = "4 4"; }, 30, "histogram number 4 outside 0..3"},
         {"field indices not increasing", [](auto &l) { l[28] = "2 2"; }, 29, "field indices must increase, 2 follows 2"},
         {"zero field step", [](auto &l) { replace(l, 14, "h/0.200000", "h/0.000000"); }, 14, "field step must be positive"},
         {"bad closing line of a block", [](auto &l) { l.back() = "0.0000000000000000e+00 1"; }, 99, "closing line"},
@@ -100,22 +106,99 @@ TEST(TableLoad, MissingFileAndTablesNoMajorantCanComeFrom)
     EXPECT_THROW(o1phi4::load_table("/nonexistent/O1_Phi4.res"), TableError);
     // An endless line is not read to its end.
     try {
-        o1phi4::load_table("/dev/zero");
-        ADD_FAILURE() << "/dev/zero loaded";
+        o1phi4::load_table(write_scratch("endless.res", std::string(100000, '0')));
+        ADD_FAILURE() << "an endless line loaded";
     } catch (const TableError &e) {
         EXPECT_EQ(e.line(), 1);
         EXPECT_NE(std::string(e.what()).find("line longer than"), std::string::npos) << e.what();
     }
-    // Blocks that parse but cannot be sampled: the sampler refuses them.
+    // Blocks that parse but cannot be sampled: the sampler refuses them, also
+    // without its load-time check.
     const std::pair<int, std::string> edits[] = {{33, "-3.4713641624296394e+00"}, {36, "-9.3164349040052385e-01"}};
     const std::string to[] = {"3.4713641624296394e+00", "-1.9316434904005238e+00"};
+    o1phi4::SamplerOptions unchecked;
+    unchecked.check = false;
     for (int i = 0; i < 2; ++i) {
         std::vector<std::string> l = small_lines();
         replace(l, edits[i].first, edits[i].second, to[i]);
         const o1phi4::Table t = o1phi4::parse_table(join_lines(l), "t.res");
-        EXPECT_THROW(Sampler(t, 1.0), TableError) << "edit " << i;
+        EXPECT_THROW(Sampler(t, 1.0, unchecked), TableError) << "edit " << i;
     }
     EXPECT_THROW(Sampler(o1phi4::load_table(table_path("small")), -1.0), TableError);
+}
+
+// What is not a regular file is refused at once, by the C++ loader and by the
+// C interface: a FIFO without a writer (opening it to read would wait for
+// one), a device that never ends, a folder.
+TEST(TableLoad, WhatIsNoRegularFileIsRefusedAtOnce)
+{
+    const std::string fifo = make_scratch_dir("fifo") + "/O1_Phi4.res";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string &path : {fifo, std::string("/dev/zero"), make_scratch_dir("folder")}) {
+        try {
+            o1phi4::load_table(path);
+            ADD_FAILURE() << path << " loaded";
+        } catch (const TableError &e) {
+            EXPECT_NE(std::string(e.what()).find(path + ": not a regular file"), std::string::npos) << e.what();
+        }
+        o1_sampler *s;
+        char err[256] = "";
+        EXPECT_EQ(o1_sampler_open(path.c_str(), 1.0, 1, &s, err, sizeof err), O1_ERR_TABLE) << path;
+        EXPECT_NE(std::string(err).find("not a regular file"), std::string::npos) << err;
+    }
+}
+
+// The loader's memory follows what it keeps: a table's first line followed
+// by millions of blank lines (the load stops at the second line) costs no
+// memory per line read.
+TEST(TableLoad, MemoryFollowsTheTableNotTheFile)
+{
+    constexpr std::size_t BLANK_LINES = 8u << 20;
+    // Peak resident memory of this process in kB.
+    const auto peak = [] {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+        return -1L;
+    };
+    const std::string path = make_scratch_dir("blank") + "/O1_Phi4.res";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << small_lines()[0] << "\n";
+        const std::string chunk(1 << 16, '\n');
+        for (std::size_t n = 0; n < BLANK_LINES; n += chunk.size()) out << chunk;
+    }
+    const long before = peak();
+    ASSERT_GT(before, 0);
+    try {
+        o1phi4::load_table(path);
+        ADD_FAILURE() << "loaded";
+    } catch (const TableError &e) {
+        EXPECT_EQ(e.line(), 2) << e.what();
+    }
+    EXPECT_LT(peak() - before, static_cast<long>(BLANK_LINES >> 10) / 4) << "kB more at the peak";
+}
+
+// The field index of the C lines at a bound: the first line whose bound h is
+// below, as the C code takes it (with step 0.3, 100/step is not whole, so the
+// line below would give another index).
+TEST(TableLoad, FieldIndexTakesTheFirstLineWhoseBoundTheValueIsBelow)
+{
+    o1phi4::Table t;
+    t.c_map = {{100, 0, 0.3}, {200, 1000, 5}};
+    const struct {
+        double h;
+        bool found;
+        long index;
+    } cases[] = {{std::nextafter(100.0, 0.0), true, 333}, {100, true, 1020}, {199.9, true, 1039}, {200, false, 0}, {NAN, false, 0}};
+    for (const auto &c : cases) {
+        long j = -1;
+        EXPECT_EQ(o1phi4::field_index(t, c.h, j), c.found) << c.h;
+        if (c.found) {
+            EXPECT_EQ(j, c.index) << c.h;
+        }
+    }
 }
 
 TEST(TableLoad, FieldValuesTheTableDoesNotServeAreRefused)
