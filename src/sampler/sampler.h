@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "table_format.h"
+#include "weight.h"
 
 namespace o1phi4 {
 
@@ -173,16 +174,6 @@ TableCheck check_table(const Table &t, double landa);
 // Field index of h as the C snippet computes it (no lower-bound test there).
 // Returns false when h is NaN or not below the last bound.
 bool field_index(const Table &t, double h, long &index);
-
-// Logarithm of the weight at field value h with the shift X_max,
-// h*(x - X_max) - x*x - landa*(x*x - 1)^2: the one copy of the formula that
-// the sampler's set-up and draws use.
-inline double log_weight(double h, double X_max, double landa, double x)
-{
-    return h * (x - X_max) - x * x - landa * (x * x - 1) * (x * x - 1);
-}
-// Weight at field value h with the shift X_max.
-inline double weight(double h, double X_max, double landa, double x) { return std::exp(log_weight(h, X_max, landa, x)); }
 
 // Majorant of block b at x (tails outside [p[0], p[Nd_poi-1]], otherwise the
 // height of the step holding x; at an inner edge the step to its right).

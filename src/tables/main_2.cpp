@@ -5,6 +5,7 @@
 #include "density/density.h"
 #include "numeric/numeric.h"
 #include "run/run.h"
+#include "sampler/weight.h"
 #include "tables/tables.h"
 
 static const char TABLE_FILE[] = "O1_Phi4.res";
@@ -87,7 +88,7 @@ static bool right_tail_below_weight()
 {
     int last = Nd_poi - 1;
     double x = C3[last];
-    double F = log_weight(Hsup, X_max, x);
+    double F = o1phi4::log_weight(Hsup, X_max, Landa, x);
     return C1[last] * x + C2[last] < F;
 }
 

@@ -2,6 +2,7 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
+#include "sampler/weight.h"
 #include "tables/tables.h"
 
 // Left tail of the trial area a; returns its finite end.
@@ -13,7 +14,7 @@ static double build_left_tail(double a)
         double s = g1p(H, x0);
         C1[0] = s;
         // log_weight with the shift 0: H x0 - x0^2 - Landa (x0^2 - 1)^2.
-        C2[0] = log_weight(H, 0.0, x0) - s * x0 - H * X_max;
+        C2[0] = o1phi4::log_weight(H, 0.0, Landa, x0) - s * x0 - H * X_max;
         C3[0] = (std::log(a * s) - C2[0]) / s;
     } else {
         // Slope H over the largest value of -x^2 - Landa (x^2 - 1)^2, which
@@ -37,7 +38,7 @@ static void build_right_tail(double a, int n)
     for (;;) {
         count++;
         X0 = v;
-        F = log_weight(Hsup, X_max, v);
+        F = o1phi4::log_weight(Hsup, X_max, Landa, v);
         S = g1p(Hsup, v);
         Xlimit = v + (std::log(-a * S) - F) / S;
         if (X0 > Xlimit) {
