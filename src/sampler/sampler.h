@@ -78,12 +78,8 @@ private:
 // ---------------------------------------------------------------- the file
 
 // One interval of the field-index map, as a line of the C snippet says:
-// "if(h<upper ) j=offset+(int)(h/step);".
-struct FieldInterval {
-    double upper;
-    long offset;
-    double step;
-};
+// "if(h<upper ) j=offset+(int)(h/step);" (members upper, offset, step).
+using FieldInterval = o1_table_format::FieldInterval;
 
 // One histogram block, numbers as written in the file.
 struct Block {
@@ -116,9 +112,11 @@ struct Table {
     std::vector<int> index_m;   // and the histogram serving each
     int n_after_table = 0;      // the line with N after the index table
     std::vector<Block> blocks;  // N + 1 blocks, block m has j = m
-    // Field values the index table sends to histogram m through the C lines:
-    // the hull of the cells of the entries that name m, clipped to
-    // [H0, H_max).  Both NaN for a histogram that no entry names (never used).
+    // Field values the index table sends to histogram m through the C lines,
+    // as compiled lines compute h/step (o1_table_format::served_ranges): the
+    // hull [served_lo[m], served_hi[m]) of the cells of the entries that name
+    // m, within [H0, H_max).  Both NaN for a histogram that no entry names
+    // (never used).
     std::vector<double> served_lo, served_hi;
 
     // Upper field value histogram m was built for: H of block m + 1; for the

@@ -487,26 +487,14 @@ void check_map_range(const Table &t)
     }
 }
 
-// served_lo/served_hi: field index j lies in the C line i whose range
-// [lower_i, upper_i) holds the field values h with offset_i + trunc(h/step_i) = j.
+// served_lo/served_hi, for every block.
 void served_ranges(Table &t)
 {
     const std::size_t n = t.blocks.size();
-    t.served_lo.assign(n, NAN);
-    t.served_hi.assign(n, NAN);
-    for (std::size_t e = 0; e < t.index_j.size(); ++e) {
-        const std::size_t m = static_cast<std::size_t>(t.index_m[e]);
-        double lower = t.H0;
-        for (const FieldInterval &f : t.c_map) {
-            double lo, hi;
-            if (o1_table_format::index_cell(static_cast<double>(t.index_j[e] - f.offset), f.step,
-                                            std::fmax(lower, t.H0), std::fmin(f.upper, t.H_max), lo, hi)) {
-                t.served_lo[m] = std::isnan(t.served_lo[m]) ? lo : std::fmin(t.served_lo[m], lo);
-                t.served_hi[m] = std::isnan(t.served_hi[m]) ? hi : std::fmax(t.served_hi[m], hi);
-            }
-            lower = f.upper;
-        }
-    }
+    t.served_lo.resize(n);
+    t.served_hi.resize(n);
+    o1_table_format::served_ranges(t.c_map.data(), t.c_map.size(), t.index_j.data(), t.index_m.data(), t.index_j.size(),
+                                   t.H0, t.H_max, t.served_lo.data(), t.served_hi.data(), n);
 }
 
 }  // namespace
