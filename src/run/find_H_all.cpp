@@ -4,7 +4,6 @@
 #include "density/density.h"
 #include "numeric/numeric.h"
 #include "run/run.h"
-#include "tables/tables.h"
 
 // Absolute tolerance of the bisection on the loss ratio.
 constexpr double RATIO_TOL = 0.01;
@@ -78,11 +77,11 @@ void find_H_all()
                 hi = H;
             }
         }
-        if (count + 1 >= H_RESULT_SIZE) {
+        if (count + 1 >= GRID_SIZE) {
             char msg[200];
             std::snprintf(msg, sizeof msg,
                           "!!! The grid needs more than %d field values: increase the losses or decrease H_max",
-                          H_RESULT_SIZE);
+                          GRID_SIZE);
             nrerror(msg);
         }
         count = count + 1;

@@ -3,7 +3,6 @@
 #include "density/density.h"
 #include "run/run.h"
 #include "sampler/weight.h"
-#include "tables/tables.h"
 
 // Bisection steps for the limit: far below the six decimals it is shown with.
 constexpr int LIMIT_BISECTION_STEPS = 100;

@@ -4,7 +4,8 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
-#include "run/run.h"
+#include "plan/plan.h"
+#include "sampler/table_format.h"
 #include "sampler/weight.h"
 #include "tables/tables.h"
 
@@ -12,42 +13,6 @@ static const char TABLE_FILE[] = "O1_Phi4.res";
 static const char CURVE_FILE[] = "O1_g1_f1_Phi4.res";
 // Points of the diagnostic curve beyond the first.
 constexpr int CURVE_STEPS = 10000;
-
-// The plan written by phase 1.
-struct Plan {
-    double h0, h_max, factor;
-    int N;  // index of the last histogram
-    int M;  // number of entries of the field-index table
-};
-
-static Plan read_plan()
-{
-    Plan p{};
-    FILE *f = open_file(PLAN_FILE, "r");
-    // Counts are read wide, so that an absurd count is refused instead of
-    // overflowing an int.
-    long long histograms = 0, M = 0;
-    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%lld %lf\n", &histograms, &p.factor) != 2)
-        file_error("cannot read the parameters from", PLAN_FILE);
-    long long N = histograms - 1;
-    if (N > N_HISTOGRAM_MAX) {
-        std::printf("N_histogram=%lld >= N_histogram_MAX=%d\n", N, N_HISTOGRAM_MAX);
-        nrerror("N_histogram must be < N_histogram_MAX\n");
-    }
-    if (N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !std::isfinite(p.factor))
-        file_error("found impossible parameters in", PLAN_FILE);
-    p.N = static_cast<int>(N);
-    for (int i = 0; i <= p.N; i++) {
-        long long unused;
-        if (std::fscanf(f, "%lld %lf\n", &unused, &Hlist[i]) != 2 || !std::isfinite(Hlist[i]))
-            file_error("cannot read the field values from", PLAN_FILE);
-    }
-    if (std::fscanf(f, "%lld\n", &M) != 1 || M < 0 || M > INDEX_TABLE_MAX)
-        file_error("cannot read the size of the index table from", PLAN_FILE);
-    p.M = static_cast<int>(M);
-    std::fclose(f);
-    return p;
-}
 
 static void write_header(FILE *out, const Plan &p)
 {
@@ -138,7 +103,7 @@ void make_histogram(int j, int N, double h_max, HistogramOutput &out)
     H = Hlist[j];
     // The last histogram serves every field value from its own up to
     // H_max, which quantisation can put more than 0.4 above it.
-    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + LAST_HISTOGRAM_REACH, h_max);
+    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + o1_table_format::LAST_HISTOGRAM_REACH, h_max);
     X_min = g1_Deltax_xmaximum_4(H);
     X_max = g1_Deltax_xmaximum_3(H);
     X_max_sup = g1_Deltax_xmaximum_3(Hsup);
@@ -181,16 +146,16 @@ int main_2()
     for (int i = 0; i < TABLE_SIZE; i++) f1[i] = 0.0;
     int threads = histogram_threads();
 
-    Plan p = read_plan();
+    Plan p = read_plan(Hlist);
     Nd_poi = points_per_histogram(p.factor, nullptr);
-    if (Nd_poi < ND_POI_MIN) {
+    if (Nd_poi < o1_table_format::ND_POI_MIN) {
         char msg[200];
         std::snprintf(msg, sizeof msg, "!!! Nd_poi=%d: a histogram needs at least %d points, decrease the losses",
-                      Nd_poi, ND_POI_MIN);
+                      Nd_poi, o1_table_format::ND_POI_MIN);
         nrerror(msg);
     }
 
-    read_served_ranges(p.N, p.h0, p.h_max);
+    read_served_ranges(p.N, p.h0, p.h_max, Served_lo, Served_hi);
     // Both output files replace the previous ones only once the run has
     // succeeded; a stop leaves those untouched.
     FILE *out = open_output(TABLE_FILE);

@@ -315,7 +315,7 @@ TEST(ServedRanges, MatchHandWorkedRangesOfTheCLines)
                                            << c.entries;
         ASSERT_EQ(chdir(dir.c_str()), 0);
         const int N = static_cast<int>(c.lo.size()) - 1;
-        read_served_ranges(N, c.h0, c.h_max);
+        read_served_ranges(N, c.h0, c.h_max, Served_lo, Served_hi);
         ASSERT_EQ(chdir(cwd), 0);
         EXPECT_EQ(Served_lo[0], c.h0) << "H0 itself is served: " << hex(Served_lo[0]);
         for (int m = 0; m <= N; m++) {

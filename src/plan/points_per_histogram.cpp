@@ -1,4 +1,4 @@
-#include "run/run.h"
+#include "plan/plan.h"
 
 int points_per_histogram(double f, bool *capped)
 {

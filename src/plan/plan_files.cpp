@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "numeric/numeric.h"
-#include "run/run.h"
+#include "plan/plan.h"
 #include "sampler/table_format.h"
-#include "tables/tables.h"
 
 namespace {
 
@@ -49,7 +48,36 @@ int read_c_lines(FILE *f, char *line, o1_table_format::FieldInterval lines[])
 
 }  // namespace
 
-void read_served_ranges(int N, double h0, double h_max)
+Plan read_plan(double field_values[])
+{
+    Plan p{};
+    FILE *f = open_file(PLAN_FILE, "r");
+    // Counts are read wide, so that an absurd count is refused instead of
+    // overflowing an int.
+    long long histograms = 0, M = 0;
+    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%lld %lf\n", &histograms, &p.factor) != 2)
+        file_error("cannot read the parameters from", PLAN_FILE);
+    long long N = histograms - 1;
+    if (N > N_HISTOGRAM_MAX) {
+        std::printf("N_histogram=%lld >= N_histogram_MAX=%d\n", N, N_HISTOGRAM_MAX);
+        nrerror("N_histogram must be < N_histogram_MAX\n");
+    }
+    if (N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !std::isfinite(p.factor))
+        file_error("found impossible parameters in", PLAN_FILE);
+    p.N = static_cast<int>(N);
+    for (int i = 0; i <= p.N; i++) {
+        long long unused;
+        if (std::fscanf(f, "%lld %lf\n", &unused, &field_values[i]) != 2 || !std::isfinite(field_values[i]))
+            file_error("cannot read the field values from", PLAN_FILE);
+    }
+    if (std::fscanf(f, "%lld\n", &M) != 1 || M < 0 || M > INDEX_TABLE_MAX)
+        file_error("cannot read the size of the index table from", PLAN_FILE);
+    p.M = static_cast<int>(M);
+    std::fclose(f);
+    return p;
+}
+
+void read_served_ranges(int N, double h0, double h_max, double lo[], double hi[])
 {
     FILE *f = open_file(SNIPPET_FILE, "r");
     char line[SNIPPET_LINE];
@@ -70,5 +98,5 @@ void read_served_ranges(int N, double h0, double h_max)
     }
     std::fclose(f);
     o1_table_format::served_ranges(c, static_cast<size_t>(n), index_j.data(), index_m.data(), static_cast<size_t>(entries),
-                                   h0, h_max, Served_lo, Served_hi, static_cast<size_t>(N) + 1);
+                                   h0, h_max, lo, hi, static_cast<size_t>(N) + 1);
 }
