@@ -203,6 +203,11 @@ GaussEnvelope gauss_envelope(double landa, double h)
 
 }  // namespace detail
 
+FieldError::FieldError(Kind kind, double h, long index, const std::string &message)
+    : std::domain_error(message), kind_(kind), h_(h), index_(index)
+{
+}
+
 void Xoshiro256ss::seed(std::uint64_t seed)
 {
     // splitmix64 fills the state, which is then never all zero.

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "sampler/sampler.h"
+#include "sampler/table.h"
+#include "sampler/weight.h"
 
 namespace o1phi4 {
 namespace detail {

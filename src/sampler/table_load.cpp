@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sampler/sampler.h"
+#include "sampler/table.h"
 
 namespace o1phi4 {
 
@@ -519,11 +519,6 @@ std::string printable(const std::string &s)
 TableError::TableError(const std::string &file, long line, const std::string &message)
     : std::runtime_error(printable(file) + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + printable(message)),
       line_(line)
-{
-}
-
-FieldError::FieldError(Kind kind, double h, long index, const std::string &message)
-    : std::domain_error(message), kind_(kind), h_(h), index_(index)
 {
 }
 
