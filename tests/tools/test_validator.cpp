@@ -167,14 +167,14 @@ TEST(DamagedTable, OneMillionthBelowTheWeightFails)
     const std::size_t ms = static_cast<std::size_t>(m);
     const o1phi4::Block &b = sound.blocks[ms];
     const double h_lo = sound.served_lo[ms], h_hi = sound.served_hi[ms];
-    const double mode = o1check::slope_roots(1.0, h_hi).back();
+    const double mode = o1check::stationary_points(1.0, h_hi).back();
     std::size_t k = 1;
     while (b.p[k + 1] <= mode) ++k;
     // Largest weight over the step and the served range: at an end of the
     // range (log-linear in h), at an edge or a stationary point in x.
     double w = 0;
     for (const double h : {h_lo, h_hi}) {
-        std::vector<double> xs = o1check::slope_roots(1.0, h);
+        std::vector<double> xs = o1check::stationary_points(1.0, h);
         xs.push_back(b.p[k]);
         xs.push_back(b.p[k + 1]);
         for (const double x : xs)
