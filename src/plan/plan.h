@@ -18,6 +18,11 @@ constexpr int GRID_SIZE = N_HISTOGRAM_MAX + 1;
 constexpr int INDEX_TABLE_MAX = 30000;
 // Most points of one histogram.
 constexpr int ND_MAX = 600;
+// The field grid spends this share of the accepted loss on the mass left of
+// each mode: phase 1 turns the loss p/100 into factor = p/100 * this + 1 ...
+constexpr double GRID_LOSS_SHARE = 0.5;
+// ... and phase 2 prints the plan's loss in per cent as (factor - 1) * this.
+constexpr double LOSS_PERCENT_PER_FACTOR = 100 / GRID_LOSS_SHARE;
 // Ends of the range of the integral of the weight and of the diagnostic
 // curve.
 constexpr double X_LEFT = -3.0;

@@ -13,10 +13,16 @@ static const char TABLE_FILE[] = "O1_Phi4.res";
 static const char CURVE_FILE[] = "O1_g1_f1_Phi4.res";
 // Points of the diagnostic curve beyond the first.
 constexpr int CURVE_STEPS = 10000;
+// A correction ratio above this is reported on the console.
+constexpr double CORRECTION_REPORTED = 1.1;
+// The loss printed for a histogram: the growth of its area over the first
+// estimate (the integral over Nd_poi), times this, in per cent.
+constexpr double LOSS_PER_AREA_GROWTH = 1.5;
+constexpr double PERCENT = 100;
 
 static void write_header(FILE *out, const Plan &p)
 {
-    std::fprintf(out, "-> O(1) with H0=%f -> H_max=%f and loss=%f%%\n", p.h0, p.h_max, (p.factor - 1) * 200);
+    std::fprintf(out, "-> O(1) with H0=%f -> H_max=%f and loss=%f%%\n", p.h0, p.h_max, (p.factor - 1) * LOSS_PERCENT_PER_FACTOR);
     std::fprintf(out, "------------------------------------------------------\n");
     std::fprintf(out, "----> 1. copy these lines (do not remove!) -----------------\n");
     std::fprintf(out, "--> a. in C: at the beginning of the main program \n");
@@ -120,8 +126,8 @@ void make_histogram(int j, int N, double h_max, HistogramOutput &out)
         Strict_right_tail = false;
         if (right_tail_below_weight()) histogram_error("the right tail stays below the weight", j);
     }
-    if (r > 1.1) console_printf("!!! H=%f, factor=%f\n", H, r);
-    double loss = (a / a0 - 1) * 1.5 * 100;
+    if (r > CORRECTION_REPORTED) console_printf("!!! H=%f, factor=%f\n", H, r);
+    double loss = (a / a0 - 1) * LOSS_PER_AREA_GROWTH * PERCENT;
     if (!histogram_finite(loss, a)) histogram_error("the histogram is not finite", j);
     if (!std::isnan(Served_lo[j])) prove_majorant(j, a, Served_lo[j], Served_hi[j]);
     console_printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
