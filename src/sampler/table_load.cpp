@@ -341,8 +341,8 @@ void read_c_map(Reader &r, Table &t)
 
 // The FORTRAN lines: "IF(h.LT.UD0 ) THEN" / "\t j=C+int(h/DD0)", later ones
 // after "ELSE ", then "ELSE", the WRITE line, "STOP 1", "ENDIF", the end line.
-// Tables written before the bound and the step became double-precision
-// literals have them without "D0", and a bare "STOP": both forms are read.
+// The bound and the step may also come without "D0" (single-precision
+// literals) and the stop as a bare "STOP": tables of either form are read.
 void read_fortran_map(Reader &r, Table &t)
 {
     // A number, then the double-precision suffix where the file has it.

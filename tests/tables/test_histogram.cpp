@@ -219,8 +219,8 @@ TEST(MajorantProofDeathTest, FindsEveryPieceBelowTheWeightAndPassesASoundHistogr
 }
 
 // Landa 5 at 1 % (600 points): the area search runs out of bisection steps on
-// a jump of Xlimit, and its last trial area had laid edges past the tail
-// start; the histogram is still finished, a majorant over its range.
+// a jump of Xlimit, and its last trial area lays edges past the tail start;
+// the histogram is still finished, a majorant over its range.
 TEST(BinSearch, SearchEndingPastTheTailStartLeavesRoomForTheLastBins)
 {
     set_histogram(83.812, 83.944);
