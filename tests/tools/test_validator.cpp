@@ -86,7 +86,7 @@ std::string damage(const std::string &text, const o1phi4::Table &t, int m, Damag
         // Lowered to 0.9 below the largest weight of the histogram's range at
         // the anchor (the weight at the upper field value h_hi there).
         const double X0 = b.p[static_cast<std::size_t>(nd) - 1];
-        const double e = h_hi * (X0 - b.X_max) - X0 * X0 - (X0 * X0 - 1) * (X0 * X0 - 1);
+        const double e = o1phi4::log_weight(h_hi, b.X_max, 1.0, X0);
         const double gap = b.C1R * X0 + b.C2R - e;
         char buf[128];
         std::snprintf(buf, sizeof buf, "%.16e %.16e %.16e %.16e", b.C1L, b.C2L, b.C1R, b.C2R - gap - 0.9);
