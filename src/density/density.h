@@ -44,7 +44,10 @@ double g1p(double h, double x);
 // for checks; nothing reads it to compute).
 extern thread_local long Mode_search_steps;
 // Right mode of the weight at field value h (needs Landa >= 0.5 and h >= 0).
-// Stops through nrerror if the scan finds no sign change of the slope.
+// Stops through nrerror if the scan finds no sign change of the slope.  The
+// first point whose slope is below MODE_SLOPE_TOL, not the exact zero that
+// o1phi4::stationary_points gives: the table prints this X_max and shifts
+// the weight by it.
 double g1_Deltax_xmaximum_3(double h);
 // Left mode of the weight at field value h, or NO_LEFT_MODE when the slope
 // is positive on the whole half-line left of -x_s.
