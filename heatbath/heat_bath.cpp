@@ -32,20 +32,26 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
             // the first block of each site's stream, then the draws.
             std::vector<double> h(half);
             std::vector<Philox::ctr_type> first(half);
+            std::vector<int> m(half);
             double *f = phi.data();
             for (long r = first_row; r < end_row; ++r) {
                 const long x = r * L + ((colour + row_neighbours(lat, r).parity) & 1);
                 row_fields<D>(lat, r, x - r * L, beta, f, h.data());
                 const Philox::ctr_type c = stream_counter(StreamKind::HeatBath, k.sweep, 0, static_cast<std::uint32_t>(x));
                 philox_first_blocks(k.key, c, 2, half, first.data());
+                // The histograms first: looked up one after the other, with
+                // no draw's branches between them, the look-ups overlap.
                 for (std::size_t j = 0; j < half; ++j) {
-                    const double hj = h[j];
                     // Not std::fmax: its NaN rules make it a library call.
-                    if (std::fabs(hj) > bs.max_abs_h) bs.max_abs_h = std::fabs(hj);
+                    if (std::fabs(h[j]) > bs.max_abs_h) bs.max_abs_h = std::fabs(h[j]);
+                    if (!s.try_histogram(h[j], m[j])) m[j] = -1;
+                }
+                for (std::size_t j = 0; j < half; ++j) {
                     Philox::ctr_type cj = c;
                     cj[1] += static_cast<std::uint32_t>(2 * j);
                     CounterStream g(k.key, cj, first[j]);
-                    f[x + 2 * static_cast<long>(j)] = heat_bath_draw(s, hj, g, bs.draw);
+                    f[x + 2 * static_cast<long>(j)] =
+                        m[j] >= 0 ? s.draw_from(m[j], h[j], g, bs.draw.trials) : heat_bath_draw(s, h[j], g, bs.draw);
                 }
                 bs.draws += half;
             }

@@ -27,9 +27,9 @@ namespace {
 
 using Exact = __int128;
 
-// Below this exponent every field value counts as tiny (the scales stay
-// within the range of a double) ...
-constexpr int MIN_FIELD_EXP = -64;
+// Below this exponent every field value counts as tiny: the largest scale,
+// 2^(62 - 2e), stays within the range of a double ...
+constexpr int MIN_FIELD_EXP = -480;
 // ... and from this one on the run has diverged: (phi^2 - 1)^2 would soon
 // overflow.
 constexpr int MAX_FIELD_EXP = 128;
