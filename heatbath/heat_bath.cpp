@@ -32,27 +32,25 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
             // the first block of each site's stream, then the draws.
             std::vector<double> h(half);
             std::vector<Philox::ctr_type> first(half);
-            std::vector<int> m(half);
+            std::vector<CounterStream> g;
+            g.reserve(half);
+            std::vector<double> drawn(half);
             double *f = phi.data();
             for (long r = first_row; r < end_row; ++r) {
                 const long x = r * L + ((colour + row_neighbours(lat, r).parity) & 1);
                 row_fields<D>(lat, r, x - r * L, beta, f, h.data());
                 const Philox::ctr_type c = stream_counter(StreamKind::HeatBath, k.sweep, 0, static_cast<std::uint32_t>(x));
                 philox_first_blocks(k.key, c, 2, half, first.data());
-                // The histograms first: looked up one after the other, with
-                // no draw's branches between them, the look-ups overlap.
                 for (std::size_t j = 0; j < half; ++j) {
                     // Not std::fmax: its NaN rules make it a library call.
                     if (std::fabs(h[j]) > bs.max_abs_h) bs.max_abs_h = std::fabs(h[j]);
-                    if (!s.try_histogram(h[j], m[j])) m[j] = -1;
-                }
-                for (std::size_t j = 0; j < half; ++j) {
                     Philox::ctr_type cj = c;
                     cj[1] += static_cast<std::uint32_t>(2 * j);
-                    CounterStream g(k.key, cj, first[j]);
-                    f[x + 2 * static_cast<long>(j)] =
-                        m[j] >= 0 ? s.draw_from(m[j], h[j], g, bs.draw.trials) : heat_bath_draw(s, h[j], g, bs.draw);
+                    g.emplace_back(k.key, cj, first[j]);
                 }
+                heat_bath_draw_n(s, h.data(), g.data(), drawn.data(), half, bs.draw);
+                for (std::size_t j = 0; j < half; ++j) f[x + 2 * static_cast<long>(j)] = drawn[j];
+                g.clear();
                 bs.draws += half;
             }
             blocks[static_cast<std::size_t>(b)] = bs;
@@ -73,7 +71,13 @@ void lexicographic_sweep(const Lattice &lat, double beta, const HeatBathSampler 
     const std::int32_t *nb = lat.nb.data();
     double *f = phi.data();
     double max_abs_h = st.max_abs_h;
+    // The first blocks of the streams of a row do not depend on the field:
+    // made in one batch, they leave the draws alone on the critical path.
+    std::vector<Philox::ctr_type> first(static_cast<std::size_t>(lat.L));
     for (long x = 0; x < lat.V; ++x, nb += n) {
+        const std::size_t x0 = static_cast<std::size_t>(x % lat.L);
+        const Philox::ctr_type c = stream_counter(StreamKind::HeatBath, k.sweep, 0, static_cast<std::uint32_t>(x));
+        if (x0 == 0) philox_first_blocks(k.key, c, 1, first.size(), first.data());
         // nb[1] = x - 1 was drawn just before x: added last, it leaves the
         // other additions free to run during that draw.
         double sum = f[nb[0]];
@@ -81,7 +85,7 @@ void lexicographic_sweep(const Lattice &lat, double beta, const HeatBathSampler 
         sum += f[nb[1]];
         const double h = beta * sum;
         if (std::fabs(h) > max_abs_h) max_abs_h = std::fabs(h);
-        CounterStream g(k.key, StreamKind::HeatBath, k.sweep, 0, static_cast<std::uint32_t>(x));
+        CounterStream g(k.key, c, first[x0]);
         f[x] = heat_bath_draw(s, h, g, st.draw);
     }
     st.max_abs_h = max_abs_h;

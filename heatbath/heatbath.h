@@ -159,13 +159,17 @@ struct SwStats {
     std::uint64_t clusters = 0;  // clusters they found, summed
 };
 
+// The sites whose flips one block of random numbers decides: one bit each.
+constexpr std::uint32_t FLIP_SITES = 128;
+
 // One Swendsen-Wang update of the signs, the number-th of the sweep: every
 // link between two sites of the same sign is frozen with probability
-// 1 - exp(-2 beta |phi_x phi_y|) (stream (SwBond, sweep, number, x) for the
-// links x -> x + mu); the clusters of frozen links are labelled by their
-// smallest site r, and each flips its signs when the stream
-// (SwFlip, sweep, number, r) says so (probability 1/2).  On threads threads,
-// with the same result for any number of them.
+// 1 - exp(-2 beta |phi_x phi_y|) (number mu of the stream
+// (SwBond, sweep, number, x) for the link x -> x + mu); the clusters of
+// frozen links are labelled by their smallest site r, and each flips its
+// signs when bit r mod FLIP_SITES of the block (SwFlip, sweep, number,
+// r / FLIP_SITES) is 1 (probability 1/2, independently for every cluster).
+// On threads threads, with the same result for any number of them.
 void swendsen_wang_update(const Lattice &lat, double beta, std::vector<double> &phi, const SweepKey &k,
                           std::uint32_t number, int threads, SwWorkspace &w, SwStats &st);
 // The labelling alone, for checks: given the frozen links (bit mu of bonds[x]

@@ -5,7 +5,8 @@
 // The key is the run's seed; the counter names the use:
 //
 //     word 0   the block: 0, 1, 2, ... within one stream (four words each)
-//     word 1   the site number x (or, for a cluster's flip, its smallest site)
+//     word 1   the site number x (for the flips of Swendsen-Wang clusters,
+//              the group of FLIP_SITES sites that holds the cluster's smallest)
 //     word 2   the sweep number t, bits 0..31
 //     word 3   bits  0..7   the sweep number t, bits 32..39
 //              bits  8..23  the sub-index: which update of its kind within the sweep
@@ -40,7 +41,7 @@ enum class StreamKind : std::uint32_t {
     HeatBath = 2,     // a site's heat-bath draw
     Metropolis = 3,   // a site's Metropolis proposals and acceptances
     SwBond = 4,       // the links x -> x + mu of a Swendsen-Wang update
-    SwFlip = 5,       // the flip of a Swendsen-Wang cluster, at its smallest site
+    SwFlip = 5,       // the flips of the Swendsen-Wang clusters, by their smallest sites
     ClusterSeed = 6,  // the seed site of a single-cluster update (site 0)
     ClusterLink = 7,  // the links out of a site of a single cluster
 };

@@ -1,6 +1,8 @@
 // The Swendsen-Wang update of the signs: frozen links, a union-find
 // labelling on every thread, and a flip per cluster.
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #ifdef _OPENMP
@@ -65,32 +67,73 @@ void prepare(SwWorkspace &w, long V, int threads)
     if (w.across.size() < static_cast<std::size_t>(threads)) w.across.resize(static_cast<std::size_t>(threads));
 }
 
-// The frozen links of the rows [r0, r1) into w.bonds.
+// A link of coupling x = 2 beta |phi_x phi_y| > 0 freezes with the uniform q
+// in (0, 1] when exp(-x) < q, which happens with probability 1 - exp(-x).
+// Cheap bounds decide most links without the exponential:
+// 1 - x + x^2/2 - x^3/6 <= exp(-x) <= 1 / (1 + x + x^2/2 + x^3/6); the
+// margin SURE covers their rounding and that of exp, so every link gets the
+// decision of the exponential itself.
+constexpr double SURE = 0x1p-40;
+
+// The frozen links of one site: bit mu for the link of coupling x[mu] (no
+// link where not positive: the signs differ) with the uniform q[mu].  No
+// branches but the rare one to the exponential: whether a link freezes is a
+// coin toss, which a branch would guess wrong half the time.
+template <int D>
+inline unsigned frozen_links(const double *x, const double *q)
+{
+    unsigned bits = 0, unsure = 0;
+    for (int mu = 0; mu < D; ++mu) {
+        const double s = 1 + x[mu] * (1 + x[mu] * (0.5 + x[mu] * (1.0 / 6)));
+        const double lo = 1 - x[mu] * (1 - x[mu] * (0.5 - x[mu] * (1.0 / 6)));
+        const unsigned linked = x[mu] > 0, surely = q[mu] * s > 1 + SURE, surely_not = q[mu] < lo * (1 - SURE);
+        bits |= (linked & surely) << mu;
+        unsure |= (linked & ~(surely | surely_not) & 1u) << mu;
+    }
+    if (unsure)
+        for (int mu = 0; mu < D; ++mu)
+            if (unsure >> mu & 1) bits |= static_cast<unsigned>(std::exp(-x[mu]) < q[mu]) << mu;
+    return bits;
+}
+
+// The frozen links of the rows [r0, r1) into w.bonds.  The link x -> x + mu
+// takes number mu of the stream (SwBond, sweep, number, x) whether or not
+// its signs agree, so that the blocks of a row are made in one batch.
 template <int D>
 void freeze(const Lattice &lat, double beta, const std::vector<double> &phi, const SweepKey &k, std::uint32_t number,
             long r0, long r1, SwWorkspace &w)
 {
     const long L = lat.L;
     const double *f = phi.data();
+    // Numbers 0 and 1 from block 0, number 2 from block 1.
+    std::vector<Philox::ctr_type> block0(static_cast<std::size_t>(L)), block1(static_cast<std::size_t>(D > 2 ? L : 0));
     for (long r = r0; r < r1; ++r) {
         const RowNeighbours n = row_neighbours(lat, r);
         const double *row = f + r * L;
+        Philox::ctr_type c = stream_counter(StreamKind::SwBond, k.sweep, number, static_cast<std::uint32_t>(r * L));
+        philox_first_blocks(k.key, c, 1, static_cast<std::size_t>(L), block0.data());
+        if (D > 2) {
+            c[0] = 1;
+            philox_first_blocks(k.key, c, 1, static_cast<std::size_t>(L), block1.data());
+        }
         for (long x0 = 0; x0 < L; ++x0) {
-            const long x = r * L + x0;
             const double fx = row[x0];
             // The field values at x + mu: along the row, then the rows above.
             double fy[D];
             fy[0] = x0 + 1 < L ? row[x0 + 1] : row[0];
             for (int mu = 1; mu < D; ++mu) fy[mu] = f[n.up[mu - 1] + x0];
-            CounterStream g(k.key, StreamKind::SwBond, k.sweep, number, static_cast<std::uint32_t>(x));
-            unsigned bits = 0;
+            const Philox::ctr_type &b0 = block0[static_cast<std::size_t>(x0)];
+            std::uint64_t u[D];
+            u[0] = std::uint64_t(b0[1]) << 32 | b0[0];
+            u[1] = std::uint64_t(b0[3]) << 32 | b0[2];
+            if (D > 2) u[2] = std::uint64_t(block1[static_cast<std::size_t>(x0)][1]) << 32 | block1[static_cast<std::size_t>(x0)][0];
+            // The Ising couplings 2 beta phi_x phi_y, positive where the signs agree.
+            double x[D], q[D];
             for (int mu = 0; mu < D; ++mu) {
-                // Equal signs: a positive product (the Ising coupling
-                // beta |phi_x phi_y|); a number is used only for those links.
-                const double a = fx * fy[mu];
-                if (a > 0 && unit_interval(g()) < -std::expm1(-2 * beta * a)) bits |= 1u << mu;
+                x[mu] = 2 * beta * (fx * fy[mu]);
+                q[mu] = 1 - unit_interval(u[mu]);
             }
-            w.bonds[static_cast<std::size_t>(x)] = static_cast<unsigned char>(bits);
+            w.bonds[static_cast<std::size_t>(r * L + x0)] = static_cast<unsigned char>(frozen_links<D>(x, q));
         }
     }
 }
@@ -170,18 +213,29 @@ void swendsen_wang_update(const Lattice &lat, double beta, std::vector<double> &
         // that site; then every site follows its cluster.
         const Forest *p = w.parent.get();
         const std::int32_t lo = static_cast<std::int32_t>(r0 * lat.L), hi = static_cast<std::int32_t>(r1 * lat.L);
+        // Every site's coin, used only at the roots: no branch on whether a
+        // site is one (it is, about half the time, at random).
         std::uint64_t count = 0;
-        for (std::int32_t x = lo; x < hi; ++x) {
-            if (p[x].load(relaxed) != x) continue;
-            ++count;
-            CounterStream g(k.key, StreamKind::SwFlip, k.sweep, number, static_cast<std::uint32_t>(x));
-            w.flip[static_cast<std::size_t>(x)] = static_cast<unsigned char>(g() >> 63);
+        for (std::int32_t x = lo; x < hi;) {
+            const std::uint32_t group = static_cast<std::uint32_t>(x) / FLIP_SITES;
+            const Philox::ctr_type coins = Philox()(stream_counter(StreamKind::SwFlip, k.sweep, number, group), k.key);
+            const std::int32_t end = std::min(hi, static_cast<std::int32_t>((group + 1) * FLIP_SITES));
+            for (; x < end; ++x) {
+                const std::uint32_t bit = static_cast<std::uint32_t>(x) % FLIP_SITES;
+                w.flip[static_cast<std::size_t>(x)] = static_cast<unsigned char>(coins[bit / 32] >> (bit % 32) & 1);
+                count += p[x].load(relaxed) == x;
+            }
         }
         roots[static_cast<std::size_t>(b)] = count;
 #pragma omp barrier
+        // The sign bit of the field value changes with its root's coin.
         double *f = phi.data();
-        for (std::int32_t x = lo; x < hi; ++x)
-            if (w.flip[static_cast<std::size_t>(p[x].load(relaxed))]) f[x] = -f[x];
+        for (std::int32_t x = lo; x < hi; ++x) {
+            std::uint64_t bits;
+            std::memcpy(&bits, f + x, sizeof bits);
+            bits ^= std::uint64_t(w.flip[static_cast<std::size_t>(p[x].load(relaxed))]) << 63;
+            std::memcpy(f + x, &bits, sizeof bits);
+        }
     });
     ++st.updates;
     for (std::uint64_t c : roots) st.clusters += c;
