@@ -84,6 +84,12 @@ inline double neighbour_sum(const double *phi, const double *row, const RowNeigh
 
 // Threads the machine offers (1 when built without OpenMP).
 int available_threads();
+// Below this many sites per thread, starting and joining the threads of a
+// sweep's phases costs more than the threads save.
+constexpr long MIN_SITES_PER_THREAD = 4096;
+// The threads for a lattice of V sites when the user names none: every one
+// the machine offers, but at most one per MIN_SITES_PER_THREAD sites.
+int default_threads(long V);
 // Whether the program was built with OpenMP (else every run has one thread).
 bool have_threads();
 // Runs body(block, first_row, end_row) for at most threads blocks 0, 1, ...

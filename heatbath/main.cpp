@@ -135,11 +135,11 @@ int main(int argc, char **argv)
 
     const o1hb::Analysis an = o1hb::analyse(r.series);
     const o1hb::RunParameters &p = o.run;
-    std::printf("# o1_phi4_heatbath: d=%d L=%d beta=%.10g landa=%.10g, %s%s%s, %s order, %ld + %ld sweeps, seed %llu, %d threads\n",
+    std::printf("# o1_phi4_heatbath: d=%d L=%d beta=%.10g landa=%.10g, %s%s%s, %s order, %ld + %ld sweeps, seed %llu\n",
                 p.d, p.L, p.beta, p.landa, p.update == o1hb::Update::HeatBath ? "heat bath" : "metropolis",
                 p.sw > 0 ? " with swendsen-wang" : "", p.clusters > 0 ? " with clusters" : "",
                 p.order == o1hb::Order::Checkerboard ? "checkerboard" : "lexicographic", p.therm, p.sweeps,
-                static_cast<unsigned long long>(p.seed), r.threads);
+                static_cast<unsigned long long>(p.seed));
     o1hb::print_analysis(stdout, an);
     o1hb::print_run(stdout, o, r, an);
     std::printf("series: %s\n", o.series.c_str());

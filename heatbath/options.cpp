@@ -58,7 +58,8 @@ void print_help(std::FILE *out)
         "  --seed S           seed of the generator (default 1)\n"
         "  --update U         heatbath or metropolis (default heatbath)\n"
         "  --order O          checkerboard (default) or lexicographic (one thread, any L)\n"
-        "  --threads N        threads, 1 to 1024 (default: every core, here %d)\n"
+        "  --threads N        threads, 1 to 1024 (default: every core, here %d, but at\n"
+        "                     most one per %ld sites); the chain is the same for any N\n"
         "  --sw N             Swendsen-Wang updates after each sweep (default 0)\n"
         "  --clusters N       single-cluster updates after each sweep (default 0)\n"
         "  --hits N           Metropolis proposals per site and sweep (default 4)\n"
@@ -74,14 +75,14 @@ void print_help(std::FILE *out)
         "The summary on stdout gives each mean with its jackknife error and its\n"
         "integrated autocorrelation time.  Exit status 0 on success, 1 when a run\n"
         "fails, 2 for bad input (found before any sweep).\n",
-        available_threads());
+        available_threads(), MIN_SITES_PER_THREAD);
 }
 
 Options parse_options(int argc, char **argv)
 {
     Options o;
     o.run.beta = DEFAULT_BETA;
-    o.run.threads = available_threads();
+    o.run.threads = 0;  // not given
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
@@ -132,6 +133,7 @@ Options parse_options(int argc, char **argv)
         else throw std::invalid_argument("unknown option --" + arg + " (see --help)");
     }
     if (o.help || !o.analyse.empty()) return o;
+    if (o.run.threads == 0) o.run.threads = default_threads(lattice_sites(o.run.d, o.run.L));
     if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");
     if (o.run.beta < 0) throw std::invalid_argument("--beta must be >= 0");
     if (o.run.landa < 0) throw std::invalid_argument("--landa must be >= 0");

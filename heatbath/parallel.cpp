@@ -19,6 +19,13 @@ int available_threads()
 #endif
 }
 
+int default_threads(long V)
+{
+    const long most = V / MIN_SITES_PER_THREAD;
+    const int n = available_threads();
+    return most < 1 ? 1 : most < n ? static_cast<int>(most) : n;
+}
+
 bool have_threads()
 {
 #ifdef _OPENMP

@@ -43,8 +43,8 @@ void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analy
         std::fprintf(out, "clusters: %d per sweep, mean size %.2f sites (%.4f of the lattice)\n", p.clusters,
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters),
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters) / V);
-    std::fprintf(out, "time on %d threads: thermalisation %.3f s (cpu %.3f s), measured sweeps %.3f s (cpu %.3f s)\n", r.threads,
-                 r.wall_therm, r.cpu_therm, r.wall_measured, r.cpu_measured);
+    std::fprintf(out, "time: thermalisation %.3f s (cpu %.3f s), measured sweeps %.3f s (cpu %.3f s), %d thread%s\n",
+                 r.wall_therm, r.cpu_therm, r.wall_measured, r.cpu_measured, r.threads, r.threads == 1 ? "" : "s");
     if (p.therm > 0) {
         const double sites = static_cast<double>(p.therm) * V;
         std::fprintf(out, "cost: %.2f ns per site and sweep, %.2f cpu ns (thermalisation: updates alone)\n",
