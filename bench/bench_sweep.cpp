@@ -9,14 +9,10 @@
 // since the threads' work is what is timed.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "bench_table.h"
 #include "heatbath/heatbath.h"
 
 namespace {
@@ -146,41 +142,11 @@ BENCHMARK(BM_Metropolis_OneHit)->ArgsProduct({{16, 32, 64}, {1, 2}})->UseRealTim
 BENCHMARK(BM_SwendsenWang)->ArgsProduct({{16, 32, 64}, {1, 2}})->UseRealTime();
 BENCHMARK(BM_Measure)->ArgsProduct({{32, 64}, {1, 2}})->UseRealTime();
 
-// Makes the table in a scratch folder and returns its path.
-static std::string make_table()
-{
-    char templ[] = "/tmp/o1_phi4_bench_sweep_XXXXXX";
-    char *dir = mkdtemp(templ);
-    if (!dir) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    const std::string cmd = std::string("cd '") + dir + "' && printf '1.1\\n0\\n5\\n10\\n1\\n' | '" + O1_PHI4_EXE + "' > run.log 2>&1";
-    if (std::system(cmd.c_str()) != 0) {
-        std::fprintf(stderr, "the program failed to make the table in %s\n", dir);
-        std::exit(1);
-    }
-    return std::string(dir) + "/O1_Phi4.res";
-}
-
 int main(int argc, char **argv)
 {
-    std::string table;
-    for (int i = 1; i < argc; i++) {
-        if (std::strncmp(argv[i], "--table=", 8) == 0) {
-            table = argv[i] + 8;
-            for (int j = i; j < argc - 1; j++) argv[j] = argv[j + 1];
-            argc--;
-            break;
-        }
-    }
-    const bool own_table = table.empty();
-    if (own_table) table = make_table();
+    const std::string table = bench_table(argc, argv, "1.1\n0\n5\n10\n1\n");
     g_sampler = std::make_unique<o1hb::HeatBathSampler>(o1hb::make_heat_bath_sampler(o1phi4::load_table(table), LANDA));
-    if (own_table) {
-        std::error_code ec;
-        std::filesystem::remove_all(std::filesystem::path(table).parent_path(), ec);
-    }
+    forget_bench_table();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
