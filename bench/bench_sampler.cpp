@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "bench_table.h"
 #include "sampler/sampler.h"
@@ -69,27 +68,6 @@ void BM_Table_RandomH(benchmark::State &state)
     std::uint64_t trials = 0;
     for (auto _ : state) benchmark::DoNotOptimize(g_sampler->draw(random_h(g), g, trials));
     state.counters["acceptance"] = static_cast<double>(state.iterations()) / static_cast<double>(trials);
-}
-
-// The batch draw at random field values: 64 draws at a time, each with its
-// own generator (as a simulation's sites have their own streams), the field
-// values drawn before the batch.
-void BM_Table_RandomH_Batch(benchmark::State &state)
-{
-    constexpr std::size_t n = 64;
-    std::vector<o1phi4::Xoshiro256ss> gens;
-    for (std::size_t i = 0; i < n; ++i) gens.emplace_back(12345 + i);
-    o1phi4::Xoshiro256ss g(777);
-    double h[n], out[n];
-    o1phi4::DrawStats stats;
-    for (auto _ : state) {
-        for (double &x : h) x = random_h(g);
-        g_sampler->draw_n(h, gens.data(), out, n, stats);
-        benchmark::DoNotOptimize(out);
-    }
-    state.counters["ns_per_draw"] = benchmark::Counter(static_cast<double>(n) * static_cast<double>(state.iterations()) * 1e-9,
-                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["acceptance"] = static_cast<double>(n * state.iterations()) / static_cast<double>(stats.trials);
 }
 
 // Both signs, as in a heat bath of the symmetric phase: h uniform in
@@ -199,7 +177,6 @@ BENCHMARK(BM_Table_FixedH)->Arg(H_FIXED_SMALL * 10)->Arg(H_FIXED_LARGE * 10);
 BENCHMARK(BM_UnuranPinv_FixedH)->Arg(H_FIXED_SMALL * 10)->Arg(H_FIXED_LARGE * 10);
 BENCHMARK(BM_Fallback_FixedH)->Arg(H_FIXED_SMALL * 10)->Arg(H_FIXED_LARGE * 10);
 BENCHMARK(BM_Table_RandomH);
-BENCHMARK(BM_Table_RandomH_Batch);
 BENCHMARK(BM_Table_RandomH_BothSigns);
 BENCHMARK(BM_Fallback_RandomH);
 BENCHMARK(BM_UnuranPinv_RandomH_SetupPerDraw);

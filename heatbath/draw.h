@@ -35,12 +35,5 @@ inline double heat_bath_draw(const HeatBathSampler &s, double h, URBG &g, DrawSt
 {
     return s.draw(h, g, stats);
 }
-// The same for n sites at once, out[i] for field value h[i] with generator
-// g[i] (each site's own stream).
-template <class URBG>
-inline void heat_bath_draw_n(const HeatBathSampler &s, const double *h, URBG *g, double *out, std::size_t n, DrawStats &stats)
-{
-    s.draw_n(h, g, out, n, stats);
-}
 
 }  // namespace o1hb

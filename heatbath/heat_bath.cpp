@@ -32,9 +32,6 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
             // the first block of each site's stream, then the draws.
             std::vector<double> h(half);
             std::vector<Philox::ctr_type> first(half);
-            std::vector<CounterStream> g;
-            g.reserve(half);
-            std::vector<double> drawn(half);
             double *f = phi.data();
             for (long r = first_row; r < end_row; ++r) {
                 const long x = r * L + ((colour + row_neighbours(lat, r).parity) & 1);
@@ -46,11 +43,9 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
                     if (std::fabs(h[j]) > bs.max_abs_h) bs.max_abs_h = std::fabs(h[j]);
                     Philox::ctr_type cj = c;
                     cj[1] += static_cast<std::uint32_t>(2 * j);
-                    g.emplace_back(k.key, cj, first[j]);
+                    CounterStream g(k.key, cj, first[j]);
+                    f[x + 2 * static_cast<long>(j)] = heat_bath_draw(s, h[j], g, bs.draw);
                 }
-                heat_bath_draw_n(s, h.data(), g.data(), drawn.data(), half, bs.draw);
-                for (std::size_t j = 0; j < half; ++j) f[x + 2 * static_cast<long>(j)] = drawn[j];
-                g.clear();
                 bs.draws += half;
             }
             blocks[static_cast<std::size_t>(b)] = bs;

@@ -369,34 +369,6 @@ public:
             for (std::size_t i = 0; i < n; ++i) out[i] = draw(h, g, stats);
         return stats.trials;
     }
-    // n values, out[i] for field value h[i] with its own generator g[i]: the
-    // values and counts that n calls draw(h[i], g[i], stats) give, but the
-    // look-ups of a batch are made first, one after the other, so that they
-    // overlap instead of each waiting behind the branches of the draw
-    // before it.  For a simulation whose draws are independent (one
-    // counter-based stream per site).  Throws as draw does, with out partly
-    // written.
-    template <class URBG>
-    void draw_n(const double *h, URBG *g, double *out, std::size_t n, DrawStats &stats) const
-    {
-        constexpr std::size_t batch = 64;
-        const Entry *e[batch];
-        const Bound *bound[batch];
-        double a[batch];
-        std::uint64_t sign[batch];
-        for (std::size_t i0 = 0; i0 < n; i0 += batch) {
-            const std::size_t m = n - i0 < batch ? n - i0 : batch;
-            for (std::size_t i = 0; i < m; ++i) {
-                sign[i] = detail::sign_mask(h[i0 + i] < mirror_below_);
-                a[i] = detail::flip(h[i0 + i], sign[i]);
-                e[i] = find(a[i]);
-                bound[i] = e[i] ? bounds_at(e[i]->range, a[i]) : nullptr;
-            }
-            for (std::size_t i = 0; i < m; ++i)
-                out[i0 + i] = e[i] ? detail::flip(draw_table(e[i]->m, a[i], bound[i], g[i0 + i], stats.trials), sign[i])
-                                   : draw(h[i0 + i], g[i0 + i], stats);
-        }
-    }
     // One x from histogram m = histogram(h) (unchecked) at field value h of
     // either sign: for callers that have looked the histogram up themselves.
     // Adds the proposals to trials.

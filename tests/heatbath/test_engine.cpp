@@ -1,6 +1,6 @@
 // The parts of the engine that keep the chain the same for any number of
 // threads: the counter-based streams, the labelling of the Swendsen-Wang
-// clusters, the exact sums of the measurements and the batch draw.
+// clusters and the exact sums of the measurements.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +9,6 @@
 #include <random>
 
 #include "heatbath/heatbath.h"
-#include "heatbath_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -178,27 +177,4 @@ TEST(Measurement, SumsAreExactAndTheSameForAnyThreadCount)
         phi[5] = bad;
         for (int t : THREADS) EXPECT_THROW(o1hb::measure(lat, phi, t), std::runtime_error) << bad;
     }
-}
-
-TEST(BatchDraw, GivesWhatTheDrawsOneByOneGive)
-{
-    // Field values of both signs, inside the table and beyond it (the
-    // fallback), more than one batch of the library's look-ups.
-    const o1hb::HeatBathSampler narrow = o1hb::make_heat_bath_sampler(o1phi4::parse_table(narrow_table_text(), "narrow"), 1.1);
-    const o1hb::Philox::key_type key = o1hb::stream_key(3);
-    std::vector<double> h;
-    for (int i = 0; i < 150; ++i) h.push_back(0.05 * i - 3.7);
-    std::vector<o1hb::CounterStream> g, g_one;
-    for (std::size_t i = 0; i < h.size(); ++i) g.emplace_back(key, o1hb::StreamKind::HeatBath, 9, 0, static_cast<std::uint32_t>(i));
-    g_one = g;
-    std::vector<double> out(h.size());
-    o1hb::DrawStats batch, one;
-    o1hb::heat_bath_draw_n(narrow, h.data(), g.data(), out.data(), h.size(), batch);
-    for (std::size_t i = 0; i < h.size(); ++i) {
-        const double x = o1hb::heat_bath_draw(narrow, h[i], g_one[i], one);
-        EXPECT_TRUE(same_bits(out[i], x)) << "h = " << h[i] << ": " << hex(out[i]) << " vs " << hex(x);
-    }
-    EXPECT_EQ(batch.trials, one.trials);
-    EXPECT_EQ(batch.fallback, one.fallback);
-    EXPECT_GT(one.fallback, 0u);
 }
