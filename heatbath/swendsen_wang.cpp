@@ -31,15 +31,16 @@ inline std::int32_t find(Forest *p, std::int32_t x)
     }
 }
 
-// Joins the trees of a and b within one thread's block: the larger root goes
-// under the smaller, so each tree's root is its smallest site.
-inline void unite_local(Forest *p, std::int32_t a, std::int32_t b)
+// Joins the tree of root a with that of b within one thread's block: the
+// larger root goes under the smaller, so each tree's root is its smallest
+// site.  Returns the root of the joined tree.
+inline std::int32_t unite_local(Forest *p, std::int32_t a, std::int32_t b)
 {
-    a = find(p, a);
     b = find(p, b);
-    if (a == b) return;
+    if (a == b) return a;
     if (a < b) std::swap(a, b);
     p[a].store(b, relaxed);
+    return b;
 }
 
 // The same where other threads join trees at the same time: the link is
@@ -164,10 +165,11 @@ void label(const Lattice &lat, const std::vector<unsigned char> &bonds, SwWorksp
             const unsigned bits = bonds[static_cast<std::size_t>(r * L + x0)];
             if (bits == 0) continue;
             const std::int32_t x = static_cast<std::int32_t>(r * L + x0);
+            std::int32_t root = find(p, x);  // kept up to date over x's links
             for (int mu = 0; mu < lat.d; ++mu) {
                 if (!(bits >> mu & 1)) continue;
                 const std::int32_t y = forward(lat, n, r, x0, mu);
-                if (y >= lo && y < hi) unite_local(p, x, y);
+                if (y >= lo && y < hi) root = unite_local(p, root, y);
                 else {
                     across.push_back(x);
                     across.push_back(y);
