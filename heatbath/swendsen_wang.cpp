@@ -180,7 +180,14 @@ void label(const Lattice &lat, const std::vector<unsigned char> &bonds, SwWorksp
 #pragma omp barrier
     for (std::size_t i = 0; i < across.size(); i += 2) unite_shared(p, across[i], across[i + 1]);
 #pragma omp barrier
-    for (std::int32_t x = lo; x < hi; ++x) p[x].store(find(p, x), relaxed);
+    // Parents lie below their children: going up the block, a parent in the
+    // block has its root already, and only a parent below the block needs
+    // a search (through other threads' blocks, which change meanwhile only
+    // to roots).
+    for (std::int32_t x = lo; x < hi; ++x) {
+        const std::int32_t q = p[x].load(relaxed);
+        if (q != x) p[x].store(q >= lo ? p[q].load(relaxed) : find(p, q), relaxed);
+    }
 #pragma omp barrier
 }
 
