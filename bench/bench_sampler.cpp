@@ -10,11 +10,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "bench_table.h"
 #include "sampler/sampler.h"
 
 namespace {
@@ -174,42 +173,12 @@ BENCHMARK(BM_Table_RandomH_BothSigns);
 BENCHMARK(BM_Fallback_RandomH);
 BENCHMARK(BM_UnuranPinv_RandomH_SetupPerDraw);
 
-// Makes the table of the typical run in a scratch folder and returns its path.
-static std::string make_table()
-{
-    char templ[] = "/tmp/o1_phi4_bench_XXXXXX";
-    char *dir = mkdtemp(templ);
-    if (!dir) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    std::string cmd = std::string("cd '") + dir + "' && printf '1\\n0\\n200\\n10\\n1\\n' | '" + O1_PHI4_EXE +
-                      "' > run.log 2>&1";
-    if (std::system(cmd.c_str()) != 0) {
-        std::fprintf(stderr, "the program failed to make the table in %s\n", dir);
-        std::exit(1);
-    }
-    return std::string(dir) + "/O1_Phi4.res";
-}
-
 int main(int argc, char **argv)
 {
-    std::string table;
-    for (int i = 1; i < argc; i++) {
-        if (std::strncmp(argv[i], "--table=", 8) == 0) {
-            table = argv[i] + 8;
-            for (int j = i; j < argc - 1; j++) argv[j] = argv[j + 1];
-            argc--;
-            break;
-        }
-    }
-    bool own_table = table.empty();
-    if (own_table) table = make_table();
+    // The typical run: Landa 1, H0 0, H_max 200, 10 %.
+    const std::string table = bench_table(argc, argv, "1\n0\n200\n10\n1\n");
     g_sampler = std::make_unique<o1phi4::Sampler>(o1phi4::load_table(table), LANDA);
-    if (own_table) {
-        std::error_code ec;
-        std::filesystem::remove_all(std::filesystem::path(table).parent_path(), ec);
-    }
+    forget_bench_table();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

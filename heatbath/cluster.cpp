@@ -1,12 +1,12 @@
 // The single-cluster update of the signs.
 #include <cmath>
-#include <random>
 
 #include "heatbath/heatbath.h"
 
 namespace o1hb {
 
-long cluster_update(const Lattice &lat, double beta, std::vector<double> &phi, Rng &g, std::vector<std::int32_t> &stack)
+long cluster_update(const Lattice &lat, double beta, std::vector<double> &phi, const SweepKey &k, std::uint32_t number,
+                    std::vector<std::int32_t> &stack)
 {
     // With |phi| fixed, S depends on the signs s_x only through
     // -beta sum |phi_x phi_y| s_x s_y: an Ising model with couplings
@@ -15,11 +15,14 @@ long cluster_update(const Lattice &lat, double beta, std::vector<double> &phi, R
     const std::size_t n = 2 * static_cast<std::size_t>(lat.d);
     double *f = phi.data();
     stack.resize(static_cast<std::size_t>(lat.V));
-    const long seed = std::uniform_int_distribution<long>(0, lat.V - 1)(g);
+    CounterStream pick(k.key, StreamKind::ClusterSeed, k.sweep, number, 0);
+    std::uint64_t unused;
+    const long seed = o1phi4::detail::piece(pick(), static_cast<int>(lat.V), unused);
     if (f[seed] == 0) return 0;  // a zero field value has no sign to flip
     const double sign = f[seed] < 0 ? -1.0 : 1.0;
     // Members change sign as they join, so "has the seed's sign" means
-    // "not in the cluster yet".
+    // "not in the cluster yet".  Each member tests its links once, with the
+    // numbers of its own stream.
     std::size_t top = 0;
     stack[top++] = static_cast<std::int32_t>(seed);
     f[seed] = -f[seed];
@@ -28,10 +31,11 @@ long cluster_update(const Lattice &lat, double beta, std::vector<double> &phi, R
         const std::int32_t x = stack[--top];
         const double ax = std::fabs(f[x]);
         const std::int32_t *nb = lat.nb.data() + static_cast<std::size_t>(x) * n;
-        for (std::size_t k = 0; k < n; ++k) {
-            const std::int32_t y = nb[k];
+        CounterStream g(k.key, StreamKind::ClusterLink, k.sweep, number, static_cast<std::uint32_t>(x));
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::int32_t y = nb[i];
             const double fy = f[y] * sign;
-            if (fy > 0 && uniform(g) < -std::expm1(-2 * beta * ax * fy)) {
+            if (fy > 0 && unit_interval(g()) < -std::expm1(-2 * beta * ax * fy)) {
                 f[y] = -f[y];
                 stack[top++] = y;
                 ++size;

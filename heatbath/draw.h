@@ -9,12 +9,6 @@
 
 namespace o1hb {
 
-// The generator of every update.
-using Rng = o1phi4::Xoshiro256ss;
-
-// Uniform double in [0, 1) from the top 53 bits of one output.
-inline double uniform(Rng &g) { return static_cast<double>(g() >> 11) * 0x1.0p-53; }
-
 using HeatBathSampler = o1phi4::Sampler;
 
 // Proposals made and draws that needed the table-free fallback.
@@ -33,8 +27,13 @@ inline HeatBathSampler make_heat_bath_sampler(o1phi4::Table table, double landa)
 }
 
 // One value from exp(h x - x^2 - landa (x^2 - 1)^2) for a finite field value
-// of either sign, counted in stats.  Throws what Sampler::draw throws (no
+// of either sign, counted in stats, with the numbers of the generator g (a
+// site's stream in a sweep).  Throws what Sampler::draw throws (no
 // acceptance within the trial limit).
-inline double heat_bath_draw(const HeatBathSampler &s, double h, Rng &g, DrawStats &stats) { return s.draw(h, g, stats); }
+template <class URBG>
+inline double heat_bath_draw(const HeatBathSampler &s, double h, URBG &g, DrawStats &stats)
+{
+    return s.draw(h, g, stats);
+}
 
 }  // namespace o1hb

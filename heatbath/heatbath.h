@@ -5,20 +5,32 @@
 // weight exp(h x - x^2 - landa (x^2 - 1)^2) with h = beta * (sum of the
 // neighbours), which the heat-bath update draws from the tables.
 //
-// Three updates: the heat bath (the sampler of the tables), a Metropolis
-// update with several hits per site that uses no table, and a single-cluster
-// update of the signs (the embedded Ising variables) that can be mixed into
-// either.  One sweep is one local update of every site in lexicographic order,
-// then the requested number of cluster updates; after each sweep the
-// simulation records one Sample.  The analysis of the series is apart
-// (analysis.h).
+// Four updates: the heat bath (the sampler of the tables), a Metropolis
+// update with several hits per site that uses no table, and two cluster
+// updates of the signs (the embedded Ising variables) that can be mixed into
+// either: Swendsen-Wang, which labels every cluster of the lattice at once,
+// and the single-cluster update.  One sweep is one local update of every
+// site, then the requested Swendsen-Wang updates, then the single-cluster
+// updates; after each measured sweep the simulation records one Sample.  The
+// analysis of the series is apart (analysis.h).
+//
+// The local sweep goes in checkerboard order: all even sites
+// (x_0 + x_1 + ... even), then all odd ones.  Sites of one colour depend only
+// on sites of the other, so each half is split over the threads.  Every
+// random number comes from the counter-based streams of random.h, keyed by
+// the sweep, the kind of update and the site, so the chain is the same for
+// any number of threads; the measurements are sums that do not depend on the
+// order of their terms.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "heatbath/draw.h"
+#include "heatbath/random.h"
 
 namespace o1hb {
 
@@ -27,21 +39,80 @@ namespace o1hb {
 // Largest lattice: the neighbour table holds 32-bit site numbers, and this
 // keeps a run within a few GiB of memory.
 constexpr long MAX_SITES = 1L << 24;
+static_assert(MAX_SITES <= (1L << 32), "site numbers fill one word of the random-number counter");
+// Largest dimension.
+constexpr int MAX_DIM = 3;
 
-// Periodic hypercubic lattice.  Site x = x_0 + L x_1 + L^2 x_2 + ...
+// Periodic hypercubic lattice.  Site x = x_0 + L x_1 + L^2 x_2 + ...; the L
+// sites of one row (x_1, x_2, ... fixed) follow each other in memory.
 struct Lattice {
     int d = 0;                       // dimension
     int L = 0;                       // linear size
     long V = 0;                      // number of sites, L^d
+    long rows = 0;                   // V / L
     std::vector<std::int32_t> nb;    // nb[2d x + 2 mu] = x + mu, nb[2d x + 2 mu + 1] = x - mu
+    std::vector<double> cos_k, sin_k;  // cos and sin of 2 pi c / L, c = 0 .. L-1
 };
 
-// L^d.  Throws std::invalid_argument for d < 1, L < 2 or more than MAX_SITES sites.
+// The rows next to a row along the directions 1 .. d-1, by their first sites,
+// and the colour of the row's first site.
+struct RowNeighbours {
+    long up[MAX_DIM - 1];    // the row at x_mu + 1, mu = 1 .. d-1
+    long down[MAX_DIM - 1];  // the row at x_mu - 1
+    int parity;              // (x_1 + ... + x_{d-1}) mod 2
+};
+
+// L^d.  Throws std::invalid_argument for d < 1 or d > MAX_DIM, L < 2 or more
+// than MAX_SITES sites.
 long lattice_sites(int d, int L);
 // The lattice of L^d sites.  Throws as lattice_sites does.
 Lattice make_lattice(int d, int L);
+// The neighbours of row r (0 <= r < lat.rows, first site r L).
+RowNeighbours row_neighbours(const Lattice &lat, long r);
+// The sum of the 2d neighbours of site x0 of a row of the field phi (the
+// row's first value at row, its neighbour rows n) in a fixed order: along
+// the row (with wrap-around), then the rows on both sides.
+template <int D>
+inline double neighbour_sum(const double *phi, const double *row, const RowNeighbours &n, long L, long x0)
+{
+    double sum = (x0 > 0 ? row[x0 - 1] : row[L - 1]) + (x0 + 1 < L ? row[x0 + 1] : row[0]);
+    for (int mu = 0; mu < D - 1; ++mu) sum += phi[n.up[mu] + x0] + phi[n.down[mu] + x0];
+    return sum;
+}
+
+// ---------------------------------------------------------------- threads
+
+// Threads the machine offers (1 when built without OpenMP).
+int available_threads();
+// Below this many sites per thread, starting and joining the threads of a
+// sweep's phases costs more than the threads save.
+constexpr long MIN_SITES_PER_THREAD = 4096;
+// The threads for a lattice of V sites when the user names none: every one
+// the machine offers, but at most one per MIN_SITES_PER_THREAD sites.
+int default_threads(long V);
+// Whether the program was built with OpenMP (else every run has one thread).
+bool have_threads();
+// Runs body(block, first_row, end_row) for at most threads blocks 0, 1, ...
+// of consecutive rows together covering [0, rows), each block on a thread of
+// its own (on the calling thread alone when threads is 1 or OpenMP is
+// missing).  When bodies throw, rethrows what the body of the lowest block
+// threw, after every thread has ended.
+void for_row_blocks(long rows, int threads, const std::function<void(int, long, long)> &body);
+// The first row of block b of n over rows rows: rows b / n, rounded down.
+inline long block_start(long rows, int b, int n) { return rows * b / n; }
 
 // ---------------------------------------------------------------- updates
+
+// The order of a local sweep.  Checkerboard needs an even L; lexicographic
+// (site 0, 1, 2, ... each drawn with its neighbours as they are at that
+// moment) runs on one thread.
+enum class Order { Checkerboard, Lexicographic };
+
+// Where the random numbers of one sweep come from.
+struct SweepKey {
+    Philox::key_type key;  // stream_key(seed)
+    std::uint64_t sweep;   // the sweep number, 1 .. MAX_SWEEP (0: the start)
+};
 
 // Counters of the heat-bath update.
 struct HeatBathStats {
@@ -50,30 +121,67 @@ struct HeatBathStats {
     double max_abs_h = 0;      // largest |h| met
 };
 
-// One heat-bath sweep: every site in turn gets a fresh value drawn from its
+// One heat-bath sweep: every site gets a fresh value drawn from its
 // conditional weight (by the table, or by the sampler's fallback where the
-// table serves no histogram).  Throws what the sampler's draw throws (no
-// acceptance within its trial limit: a table that does not fit the weight).
+// table serves no histogram) with its stream (HeatBath, sweep, 0, site).
+// Checkerboard order on threads threads, or lexicographic order on one.
+// Throws what the sampler's draw throws (no acceptance within its trial
+// limit: a table that does not fit the weight); for the lowest site that
+// failed, the sweep left partly done.
 void heat_bath_sweep(const Lattice &lat, double beta, const HeatBathSampler &s, std::vector<double> &phi,
-                     Rng &g, HeatBathStats &st);
+                     const SweepKey &k, Order order, int threads, HeatBathStats &st);
 
 // Counters of the Metropolis update.
 struct MetropolisStats {
     std::uint64_t proposed = 0, accepted = 0;
 };
 
-// One Metropolis sweep: at every site in turn, hits proposals x' = x + step*(2u - 1),
-// each accepted with probability min(1, exp(-(change of S))).  Needs
-// hits >= 1 and step > 0.
+// One Metropolis sweep: at every site, hits proposals x' = x + step*(2u - 1),
+// each accepted with probability min(1, exp(-(change of S))), with the
+// site's stream (Metropolis, sweep, 0, site).  Needs hits >= 1 and step > 0.
 void metropolis_sweep(const Lattice &lat, double beta, double landa, int hits, double step, std::vector<double> &phi,
-                      Rng &g, MetropolisStats &st);
+                      const SweepKey &k, Order order, int threads, MetropolisStats &st);
 
-// One single-cluster update of the signs: a cluster grows from a random site
-// over the links between sites of the seed's sign, each link taken with
-// probability 1 - exp(-2 beta |phi_x phi_y|), and all its field values change
-// sign.  stack is scratch space (resized as needed).  Returns the cluster size.
-long cluster_update(const Lattice &lat, double beta, std::vector<double> &phi, Rng &g,
+// One single-cluster update of the signs, the number-th of the sweep: a
+// cluster grows from a random site over the links between sites of the
+// seed's sign, each link taken with probability 1 - exp(-2 beta |phi_x phi_y|),
+// and all its field values change sign.  stack is scratch space (resized as
+// needed).  Returns the cluster size.  On one thread.
+long cluster_update(const Lattice &lat, double beta, std::vector<double> &phi, const SweepKey &k, std::uint32_t number,
                     std::vector<std::int32_t> &stack);
+
+// Scratch space of the Swendsen-Wang update, kept from one update to the next.
+struct SwWorkspace {
+    long V = 0;                                        // sites it is made for
+    std::unique_ptr<std::atomic<std::int32_t>[]> parent;  // the union-find forest: parent[x] <= x
+    std::vector<unsigned char> bonds;                  // bit mu of bonds[x]: the link x -> x + mu is frozen
+    std::vector<unsigned char> flip;                   // at each cluster's smallest site: whether it flips
+    std::vector<std::vector<std::int32_t>> across;     // per block: frozen links (x, y) to another block
+};
+
+// Counters of the Swendsen-Wang update.
+struct SwStats {
+    std::uint64_t updates = 0;   // updates made
+    std::uint64_t clusters = 0;  // clusters they found, summed
+};
+
+// The sites whose flips one block of random numbers decides: one bit each.
+constexpr std::uint32_t FLIP_SITES = 128;
+
+// One Swendsen-Wang update of the signs, the number-th of the sweep: every
+// link between two sites of the same sign is frozen with probability
+// 1 - exp(-2 beta |phi_x phi_y|) (number mu of the stream
+// (SwBond, sweep, number, x) for the link x -> x + mu); the clusters of
+// frozen links are labelled by their smallest site r, and each flips its
+// signs when bit r mod FLIP_SITES of the block (SwFlip, sweep, number,
+// r / FLIP_SITES) is 1 (probability 1/2, independently for every cluster).
+// On threads threads, with the same result for any number of them.
+void swendsen_wang_update(const Lattice &lat, double beta, std::vector<double> &phi, const SweepKey &k,
+                          std::uint32_t number, int threads, SwWorkspace &w, SwStats &st);
+// The labelling alone, for checks: given the frozen links (bit mu of bonds[x]
+// for the link x -> x + mu), the smallest site of each site's cluster, found
+// on threads threads.
+std::vector<std::int32_t> label_clusters(const Lattice &lat, const std::vector<unsigned char> &bonds, int threads);
 
 // ---------------------------------------------------------------- measurement
 
@@ -83,10 +191,14 @@ struct Sample {
     double phi2;       // sum_x phi_x^2 / V
     double energy;     // sum_x sum_mu phi_x phi_{x+mu} / V (the coefficient of -beta in S/V)
     double potential;  // sum_x (phi_x^2 - 1)^2 / V
+    double F;          // Fourier mode at the smallest momentum: (1/(d V)) sum_mu |sum_x phi_x e^{2 pi i x_mu / L}|^2
 };
 
-// Measures the configuration phi.
-Sample measure(const Lattice &lat, const std::vector<double> &phi);
+// Measures the configuration phi on threads threads.  Every sum is exact in
+// fixed point (see measure.cpp), so the sample is the same doubles for any
+// number of threads and any order of the terms.  Throws std::runtime_error
+// when a field value is not finite (a diverging run).
+Sample measure(const Lattice &lat, const std::vector<double> &phi, int threads = 1);
 
 // ---------------------------------------------------------------- simulation
 
@@ -103,9 +215,12 @@ struct RunParameters {
     long sweeps = 10000;        // measured sweeps
     std::uint64_t seed = 1;
     Update update = Update::HeatBath;
+    Order order = Order::Checkerboard;
+    int sw = 0;                 // Swendsen-Wang updates per sweep
     int clusters = 0;           // single-cluster updates per sweep
     int hits = 4;               // Metropolis hits per site
     double step = 0;            // Metropolis step; 0: tuned during the thermalisation
+    int threads = 1;            // threads of the sweeps and measurements (the chain does not depend on it)
 };
 
 struct RunResult {
@@ -115,12 +230,16 @@ struct RunResult {
     double step = 0;                // Metropolis step used in the measured sweeps
     std::uint64_t clusters = 0;     // cluster updates in the measured sweeps
     std::uint64_t cluster_sites = 0;  // and the sites they flipped
-    // CPU seconds of the thermalisation sweeps (updates alone: the cost of
-    // an update) and of the measured sweeps (with measuring and on_sweep).
-    // Timed as wholes: a clock read per sweep would cost as much as a sweep
-    // of a small lattice.
+    SwStats sw;                     // Swendsen-Wang updates of the measured sweeps
+    int threads = 1;                // threads the run used
+    // CPU seconds (of all threads) and wall-clock seconds of the
+    // thermalisation sweeps (updates alone: the cost of an update) and of the
+    // measured sweeps (with measuring and on_sweep).  Timed as wholes: a
+    // clock read per sweep would cost as much as a sweep of a small lattice.
     double cpu_therm = 0;
     double cpu_measured = 0;
+    double wall_therm = 0;
+    double wall_measured = 0;
     std::vector<double> phi;        // the final configuration
 };
 
@@ -129,12 +248,16 @@ struct RunResult {
 using SweepHook = std::function<void(long sweep, const Sample &)>;
 
 // Throws std::invalid_argument naming the first parameter out of range: d
-// other than 2 or 3, L < 2 or too large, beta or landa negative or not
-// finite, no measured sweep, negative counts, hits < 1 or a negative step
-// for a Metropolis run.
+// other than 2 or 3, L < 2 or too large, an odd L in checkerboard order,
+// beta or landa negative or not finite, no measured sweep, more sweeps in all
+// than MAX_SWEEP, negative counts or more than MAX_SUB + 1 cluster updates of
+// a kind per sweep, threads < 1, hits < 1 or a negative step for a
+// Metropolis run.
 void check_parameters(const RunParameters &p);
 
-// Runs the simulation from a random start (field values uniform in [-1, 1]).
+// Runs the simulation from a random start (field values uniform in [-1, 1],
+// from the streams (Start, 0, 0, site)), numbering the thermalisation sweeps
+// 1 .. therm and the measured ones therm + 1 .. therm + sweeps.
 // sampler may be null for a Metropolis run.  Throws std::invalid_argument,
 // before any sweep, for what check_parameters refuses and for a heat-bath run
 // without a sampler or with one for another landa; and what the updates throw.

@@ -90,6 +90,8 @@ int main(int argc, char **argv)
             return bad_input(e.what());
         }
     }
+    if (o.run.threads > 1 && !o1hb::have_threads())
+        std::fprintf(stderr, "o1_phi4_heatbath: built without OpenMP: running on one thread (the same chain)\n");
     std::FILE *series = std::fopen(o.series.c_str(), "w");
     if (!series) return bad_input("cannot write the series file " + o.series);
     o1hb::write_series_header(series, o);
@@ -112,11 +114,23 @@ int main(int argc, char **argv)
         return EXIT_RUN_FAILED;
     }
 
+    if (!o.save_config.empty()) {
+        try {
+            o1hb::save_configuration(o.save_config, o.run.d, o.run.L,
+                                     static_cast<std::uint64_t>(o.run.therm) + static_cast<std::uint64_t>(o.run.sweeps), r.phi);
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "o1_phi4_heatbath: %s\n", e.what());
+            return EXIT_RUN_FAILED;
+        }
+    }
+
     const o1hb::Analysis an = o1hb::analyse(r.series);
     const o1hb::RunParameters &p = o.run;
-    std::printf("# o1_phi4_heatbath: d=%d L=%d beta=%.10g landa=%.10g, %s%s, %ld + %ld sweeps, seed %llu\n", p.d, p.L, p.beta,
-                p.landa, p.update == o1hb::Update::HeatBath ? "heat bath" : "metropolis",
-                p.clusters > 0 ? " with clusters" : "", p.therm, p.sweeps, static_cast<unsigned long long>(p.seed));
+    std::printf("# o1_phi4_heatbath: d=%d L=%d beta=%.10g landa=%.10g, %s%s%s, %s order, %ld + %ld sweeps, seed %llu\n",
+                p.d, p.L, p.beta, p.landa, p.update == o1hb::Update::HeatBath ? "heat bath" : "metropolis",
+                p.sw > 0 ? " with swendsen-wang" : "", p.clusters > 0 ? " with clusters" : "",
+                p.order == o1hb::Order::Checkerboard ? "checkerboard" : "lexicographic", p.therm, p.sweeps,
+                static_cast<unsigned long long>(p.seed));
     o1hb::print_analysis(stdout, an);
     o1hb::print_run(stdout, o, r, an);
     std::printf("series: %s\n", o.series.c_str());

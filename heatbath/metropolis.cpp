@@ -5,34 +5,89 @@
 
 namespace o1hb {
 
-void metropolis_sweep(const Lattice &lat, double beta, double landa, int hits, double step, std::vector<double> &phi,
-                      Rng &g, MetropolisStats &st)
+namespace {
+
+// hits proposals at one site with field value y and neighbour field h, from
+// the site's stream g; returns the new value and counts the acceptances.
+inline double metropolis_site(double y, double h, double landa, int hits, double step, CounterStream &g,
+                              std::uint64_t &accepted)
+{
+    // The part of S that depends on phi_x: s(y) = -h y + y^2 + landa (y^2 - 1)^2.
+    double sy = -h * y + y * y + landa * (y * y - 1) * (y * y - 1);
+    for (int i = 0; i < hits; ++i) {
+        const double z = y + step * (2 * unit_interval(g()) - 1);
+        const double sz = -h * z + z * z + landa * (z * z - 1) * (z * z - 1);
+        // Accept with probability min(1, exp(sy - sz)).
+        if (sz <= sy || unit_interval(g()) < std::exp(sy - sz)) {
+            y = z;
+            sy = sz;
+            ++accepted;
+        }
+    }
+    return y;
+}
+
+template <int D>
+void checkerboard_sweep(const Lattice &lat, double beta, double landa, int hits, double step, std::vector<double> &phi,
+                        const SweepKey &k, int threads, MetropolisStats &st)
+{
+    const long L = lat.L;
+    std::vector<std::uint64_t> accepted(static_cast<std::size_t>(threads));
+    for (int colour = 0; colour < 2; ++colour) {
+        for_row_blocks(lat.rows, threads, [&](int b, long first_row, long end_row) {
+            std::uint64_t a = 0;
+            double *f = phi.data();
+            // The first block of each site's stream (its first hit), a row at a time.
+            std::vector<Philox::ctr_type> blocks(static_cast<std::size_t>(L / 2));
+            for (long r = first_row; r < end_row; ++r) {
+                const RowNeighbours n = row_neighbours(lat, r);
+                const long first = (colour + n.parity) & 1;
+                double *row = f + r * L;
+                const Philox::ctr_type c = stream_counter(StreamKind::Metropolis, k.sweep, 0, static_cast<std::uint32_t>(r * L + first));
+                philox_first_blocks(k.key, c, 2, blocks.size(), blocks.data());
+                for (long x0 = first; x0 < L; x0 += 2) {
+                    const double sum = neighbour_sum<D>(f, row, n, L, x0);
+                    Philox::ctr_type cj = c;
+                    cj[1] += static_cast<std::uint32_t>(x0 - first);
+                    CounterStream g(k.key, cj, blocks[static_cast<std::size_t>(x0 / 2)]);
+                    row[x0] = metropolis_site(row[x0], beta * sum, landa, hits, step, g, a);
+                }
+            }
+            accepted[static_cast<std::size_t>(b)] += a;
+        });
+    }
+    for (std::uint64_t a : accepted) st.accepted += a;
+}
+
+void lexicographic_sweep(const Lattice &lat, double beta, double landa, int hits, double step, std::vector<double> &phi,
+                         const SweepKey &k, MetropolisStats &st)
 {
     const std::size_t n = 2 * static_cast<std::size_t>(lat.d);
     const std::int32_t *nb = lat.nb.data();
     double *f = phi.data();
     std::uint64_t accepted = 0;
+    std::vector<Philox::ctr_type> first(static_cast<std::size_t>(lat.L));
     for (long x = 0; x < lat.V; ++x, nb += n) {
+        const std::size_t x0 = static_cast<std::size_t>(x % lat.L);
+        const Philox::ctr_type c = stream_counter(StreamKind::Metropolis, k.sweep, 0, static_cast<std::uint32_t>(x));
+        if (x0 == 0) philox_first_blocks(k.key, c, 1, first.size(), first.data());
         double sum = 0;
-        for (std::size_t k = 0; k < n; ++k) sum += f[nb[k]];
-        const double h = beta * sum;
-        // The part of S that depends on phi_x: s(y) = -h y + y^2 + landa (y^2 - 1)^2.
-        double y = f[x];
-        double sy = -h * y + y * y + landa * (y * y - 1) * (y * y - 1);
-        for (int i = 0; i < hits; ++i) {
-            const double z = y + step * (2 * uniform(g) - 1);
-            const double sz = -h * z + z * z + landa * (z * z - 1) * (z * z - 1);
-            // Accept with probability min(1, exp(sy - sz)).
-            if (sz <= sy || uniform(g) < std::exp(sy - sz)) {
-                y = z;
-                sy = sz;
-                ++accepted;
-            }
-        }
-        f[x] = y;
+        for (std::size_t i = 0; i < n; ++i) sum += f[nb[i]];
+        CounterStream g(k.key, c, first[x0]);
+        f[x] = metropolis_site(f[x], beta * sum, landa, hits, step, g, accepted);
     }
-    st.proposed += static_cast<std::uint64_t>(lat.V) * static_cast<std::uint64_t>(hits);
     st.accepted += accepted;
+}
+
+}  // namespace
+
+void metropolis_sweep(const Lattice &lat, double beta, double landa, int hits, double step, std::vector<double> &phi,
+                      const SweepKey &k, Order order, int threads, MetropolisStats &st)
+{
+    if (order == Order::Lexicographic) lexicographic_sweep(lat, beta, landa, hits, step, phi, k, st);
+    else if (lat.d == 2) checkerboard_sweep<2>(lat, beta, landa, hits, step, phi, k, threads, st);
+    else checkerboard_sweep<3>(lat, beta, landa, hits, step, phi, k, threads, st);
+    st.proposed += static_cast<std::uint64_t>(lat.V) * static_cast<std::uint64_t>(hits);
 }
 
 }  // namespace o1hb

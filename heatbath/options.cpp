@@ -37,43 +37,52 @@ long long integer(const std::string &name, const std::string &v, long long lo, l
 
 void print_help(std::FILE *out)
 {
-    std::fputs(
+    std::fprintf(out,
         "Usage: o1_phi4_heatbath --landa LANDA [options]\n"
         "       o1_phi4_heatbath --analyse SERIES_FILE\n"
         "\n"
         "Monte Carlo simulation of the phi-four model on a periodic L^d lattice,\n"
         "  S = sum_x [ -beta sum_mu phi_x phi_{x+mu} + phi_x^2 + landa (phi_x^2 - 1)^2 ],\n"
         "with the heat bath of the table file O1_Phi4.res (made by o1_phi4 for the same\n"
-        "Landa), or with Metropolis; single-cluster updates of the signs can be mixed in.\n"
+        "Landa), or with Metropolis; Swendsen-Wang or single-cluster updates of the\n"
+        "signs can be mixed in.  The chain depends on the seed and the options alone,\n"
+        "not on the number of threads.\n"
         "\n"
         "  --table FILE       table file (default O1_Phi4.res; not read for Metropolis)\n"
         "  --landa X          the coupling landa, the Landa the table was made for (required)\n"
         "  --dim D            dimension, 2 or 3 (default 3)\n"
-        "  --size L           lattice size, L >= 2 (default 8)\n"
+        "  --size L           lattice size, L >= 2, even in checkerboard order (default 8)\n"
         "  --beta B           hopping coupling, B >= 0 (default 0.3750966)\n"
         "  --therm N          thermalisation sweeps (default 1000)\n"
         "  --sweeps N         measured sweeps, one sample each (default 10000)\n"
         "  --seed S           seed of the generator (default 1)\n"
         "  --update U         heatbath or metropolis (default heatbath)\n"
+        "  --order O          checkerboard (default) or lexicographic (one thread, any L)\n"
+        "  --threads N        threads, 1 to 1024 (default: every core, here %d, but at\n"
+        "                     most one per %ld sites); the chain is the same for any N\n"
+        "  --sw N             Swendsen-Wang updates after each sweep (default 0)\n"
         "  --clusters N       single-cluster updates after each sweep (default 0)\n"
         "  --hits N           Metropolis proposals per site and sweep (default 4)\n"
         "  --step X           Metropolis step; 0 tunes it to an acceptance of 1/2\n"
         "                     during the thermalisation (default 0)\n"
-        "  --series FILE      per-sweep series: sweep m phi2 energy potential\n"
+        "  --series FILE      per-sweep series: sweep m phi2 energy potential F\n"
         "                     (default o1_phi4_heatbath.dat)\n"
+        "  --save-config FILE the final configuration: a text line, then the field\n"
+        "                     values as little-endian doubles in site order\n"
         "  --analyse FILE     analyse a series file written before, and stop\n"
         "  --help             this text\n"
         "\n"
         "The summary on stdout gives each mean with its jackknife error and its\n"
         "integrated autocorrelation time.  Exit status 0 on success, 1 when a run\n"
         "fails, 2 for bad input (found before any sweep).\n",
-        out);
+        available_threads(), MIN_SITES_PER_THREAD);
 }
 
 Options parse_options(int argc, char **argv)
 {
     Options o;
     o.run.beta = DEFAULT_BETA;
+    o.run.threads = 0;  // not given
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
@@ -109,14 +118,22 @@ Options parse_options(int argc, char **argv)
             if (value == "heatbath") o.run.update = Update::HeatBath;
             else if (value == "metropolis") o.run.update = Update::Metropolis;
             else throw std::invalid_argument("--update is heatbath or metropolis, not '" + value + "'");
-        } else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, int_max));
+        } else if (arg == "order") {
+            if (value == "checkerboard") o.run.order = Order::Checkerboard;
+            else if (value == "lexicographic") o.run.order = Order::Lexicographic;
+            else throw std::invalid_argument("--order is checkerboard or lexicographic, not '" + value + "'");
+        } else if (arg == "threads") o.run.threads = static_cast<int>(integer(arg, value, 1, MAX_THREADS));
+        else if (arg == "sw") o.run.sw = static_cast<int>(integer(arg, value, 0, MAX_SUB + 1));
+        else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, MAX_SUB + 1));
         else if (arg == "hits") o.run.hits = static_cast<int>(integer(arg, value, 1, int_max));
         else if (arg == "step") o.run.step = number(arg, value);
         else if (arg == "series") o.series = value;
+        else if (arg == "save-config") o.save_config = value;
         else if (arg == "analyse") o.analyse = value;
         else throw std::invalid_argument("unknown option --" + arg + " (see --help)");
     }
     if (o.help || !o.analyse.empty()) return o;
+    if (o.run.threads == 0) o.run.threads = default_threads(lattice_sites(o.run.d, o.run.L));
     if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");
     if (o.run.beta < 0) throw std::invalid_argument("--beta must be >= 0");
     if (o.run.landa < 0) throw std::invalid_argument("--landa must be >= 0");

@@ -35,20 +35,30 @@ void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analy
         std::fprintf(out, "metropolis: %d hits, step %.6g, acceptance %.4f\n", p.hits, r.step,
                      static_cast<double>(r.metropolis.accepted) / static_cast<double>(r.metropolis.proposed));
     }
+    if (p.sw > 0)
+        std::fprintf(out, "swendsen-wang: %d per sweep, %.2f clusters per update on average (mean size %.2f sites)\n", p.sw,
+                     static_cast<double>(r.sw.clusters) / static_cast<double>(r.sw.updates),
+                     V * static_cast<double>(r.sw.updates) / static_cast<double>(r.sw.clusters));
     if (p.clusters > 0)
         std::fprintf(out, "clusters: %d per sweep, mean size %.2f sites (%.4f of the lattice)\n", p.clusters,
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters),
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters) / V);
-    std::fprintf(out, "cpu: thermalisation %.3f s, measured sweeps %.3f s\n", r.cpu_therm, r.cpu_measured);
-    if (p.therm > 0)
-        std::fprintf(out, "cost: %.2f ns per site and sweep (thermalisation: updates alone)\n",
-                     1e9 * r.cpu_therm / (static_cast<double>(p.therm) * V));
-    // Effective independent samples N / (2 tau_int) per CPU second of the
-    // measured sweeps (updates, measuring, writing the series).
+    std::fprintf(out, "time: thermalisation %.3f s (cpu %.3f s), measured sweeps %.3f s (cpu %.3f s), %d thread%s\n",
+                 r.wall_therm, r.cpu_therm, r.wall_measured, r.cpu_measured, r.threads, r.threads == 1 ? "" : "s");
+    if (p.therm > 0) {
+        const double sites = static_cast<double>(p.therm) * V;
+        std::fprintf(out, "cost: %.2f ns per site and sweep, %.2f cpu ns (thermalisation: updates alone)\n",
+                     1e9 * r.wall_therm / sites, 1e9 * r.cpu_therm / sites);
+    }
+    // Effective independent samples N / (2 tau_int) per second of the
+    // measured sweeps (updates, measuring, writing the series), of all
+    // threads' CPU time and of the wall clock.
     for (const Estimate &e : an.rows)
-        if (e.name == "energy" || e.name == "m^2")
-            std::fprintf(out, "effective samples of %s per cpu second: %.1f\n", e.name.c_str(),
-                         static_cast<double>(an.n) / (2 * e.ac.tau) / r.cpu_measured);
+        if (e.name == "energy" || e.name == "m^2") {
+            const double n_eff = static_cast<double>(an.n) / (2 * e.ac.tau);
+            std::fprintf(out, "effective samples of %s per cpu second: %.1f, per second: %.1f\n", e.name.c_str(),
+                         n_eff / r.cpu_measured, n_eff / r.wall_measured);
+        }
 }
 
 }  // namespace o1hb

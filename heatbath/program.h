@@ -1,7 +1,9 @@
 // The command line, the series file and the summary of o1_phi4_heatbath.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,12 +15,15 @@ namespace o1hb {
 // Beta when none is given: close to the critical coupling at landa = 1.1 in
 // three dimensions, the point of docs/heatbath.md.
 constexpr double DEFAULT_BETA = 0.3750966;
+// Most threads --threads takes.
+constexpr int MAX_THREADS = 1024;
 
 struct Options {
     std::string table = "O1_Phi4.res";
     RunParameters run;
     bool landa_given = false;
     std::string series = "o1_phi4_heatbath.dat";
+    std::string save_config;  // non-empty: write the final configuration there
     std::string analyse;   // non-empty: analyse this series file instead of running
     bool help = false;
 };
@@ -33,7 +38,7 @@ Options parse_options(int argc, char **argv);
 void print_help(std::FILE *out);
 
 // The header of the series file: the parameters as comments, then the names
-// of the columns (sweep m phi2 energy potential).
+// of the columns (sweep m phi2 energy potential F).
 void write_series_header(std::FILE *out, const Options &o);
 // One line of the series file.
 void write_series_line(std::FILE *out, long sweep, const Sample &s);
@@ -41,6 +46,16 @@ void write_series_line(std::FILE *out, long sweep, const Sample &s);
 // std::runtime_error naming the file and line when it cannot be read or a
 // line does not hold five numbers.
 std::vector<Sample> read_series(const std::string &path);
+
+// Writes a file by write(out) under a fresh temporary name beside path, then
+// renames it to path: a reader finds the old file or the whole new one, never
+// a part.  Throws std::runtime_error naming the file when it cannot be
+// written (the temporary file removed, path untouched).
+void write_file_atomically(const std::string &path, const std::function<void(std::FILE *)> &write);
+// The configuration file: one text line "o1_phi4_heatbath configuration
+// d=D L=L sweep=T", then the L^d field values as little-endian doubles in
+// site order.  Written as write_file_atomically does; throws as it does.
+void save_configuration(const std::string &path, int d, int L, std::uint64_t sweep, const std::vector<double> &phi);
 
 // The table of estimates with errors and tau_int, and the run length in units of tau_int.
 void print_analysis(std::FILE *out, const Analysis &an);

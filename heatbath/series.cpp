@@ -1,5 +1,6 @@
 // The series file: one line per measured sweep, readable by a plotting tool.
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -13,14 +14,18 @@ void write_series_header(std::FILE *out, const Options &o)
     const RunParameters &p = o.run;
     std::fprintf(out, "# o1_phi4_heatbath d=%d L=%d beta=%.17g landa=%.17g therm=%ld sweeps=%ld seed=%llu\n", p.d, p.L,
                  p.beta, p.landa, p.therm, p.sweeps, static_cast<unsigned long long>(p.seed));
-    if (p.update == Update::HeatBath) std::fprintf(out, "# update=heatbath table=%s clusters=%d\n", o.table.c_str(), p.clusters);
-    else std::fprintf(out, "# update=metropolis hits=%d step=%.17g clusters=%d\n", p.hits, p.step, p.clusters);
-    std::fputs("# sweep m phi2 energy potential\n", out);
+    const char *order = p.order == Order::Checkerboard ? "checkerboard" : "lexicographic";
+    if (p.update == Update::HeatBath)
+        std::fprintf(out, "# update=heatbath table=%s order=%s sw=%d clusters=%d\n", o.table.c_str(), order, p.sw, p.clusters);
+    else
+        std::fprintf(out, "# update=metropolis hits=%d step=%.17g order=%s sw=%d clusters=%d\n", p.hits, p.step, order, p.sw,
+                     p.clusters);
+    std::fputs("# sweep m phi2 energy potential F\n", out);
 }
 
 void write_series_line(std::FILE *out, long sweep, const Sample &s)
 {
-    std::fprintf(out, "%ld %.17g %.17g %.17g %.17g\n", sweep, s.m, s.phi2, s.energy, s.potential);
+    std::fprintf(out, "%ld %.17g %.17g %.17g %.17g %.17g\n", sweep, s.m, s.phi2, s.energy, s.potential, s.F);
 }
 
 std::vector<Sample> read_series(const std::string &path)
@@ -35,18 +40,21 @@ std::vector<Sample> read_series(const std::string &path)
         if (line.empty() || line[0] == '#') continue;
         const char *c = line.c_str();
         char *end = nullptr;
-        double v[5];
+        // Five numbers, and F (absent from older files: NaN) as a sixth.
+        double v[6] = {0, 0, 0, 0, 0, std::nan("")};
         bool ok = true;
-        for (double &x : v) {
+        for (int i = 0; i < 6; ++i) {
             errno = 0;
-            x = std::strtod(c, &end);
+            const double x = std::strtod(c, &end);
+            if (end == c && i == 5) break;
             ok = ok && end != c && errno != ERANGE;
+            v[i] = x;
             c = end;
         }
         while (*c == ' ' || *c == '\t' || *c == '\r') ++c;
         if (!ok || *c != '\0')
             throw std::runtime_error(path + ":" + std::to_string(n) + ": expected five numbers (sweep m phi2 energy potential)");
-        series.push_back(Sample{v[1], v[2], v[3], v[4]});
+        series.push_back(Sample{v[1], v[2], v[3], v[4], v[5]});
     }
     return series;
 }

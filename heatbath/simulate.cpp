@@ -1,5 +1,6 @@
 // The run: start, thermalisation (with the tuning of the Metropolis step),
 // measured sweeps.
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <stdexcept>
@@ -18,7 +19,12 @@ constexpr double TUNE_ACCEPTANCE = 0.5;
 // ... by at most this factor at a time.
 constexpr double TUNE_MAX_FACTOR = 2.0;
 
+// CPU time of the process: every thread's.
 double cpu_seconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double wall_seconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -26,11 +32,20 @@ void check_parameters(const RunParameters &p)
 {
     if (p.d != 2 && p.d != 3) throw std::invalid_argument("the dimension must be 2 or 3, not " + std::to_string(p.d));
     lattice_sites(p.d, p.L);
+    if (p.order == Order::Checkerboard && p.L % 2 != 0)
+        throw std::invalid_argument("the checkerboard order needs an even lattice size L, not " + std::to_string(p.L) +
+                                    " (the lexicographic order takes any L)");
     if (!(p.beta >= 0) || !std::isfinite(p.beta)) throw std::invalid_argument("beta must be a finite number >= 0");
     if (!(p.landa >= 0) || !std::isfinite(p.landa)) throw std::invalid_argument("landa must be a finite number >= 0");
     if (p.therm < 0) throw std::invalid_argument("the number of thermalisation sweeps must be >= 0");
     if (p.sweeps < 1) throw std::invalid_argument("the number of measured sweeps must be >= 1");
-    if (p.clusters < 0) throw std::invalid_argument("the number of cluster updates per sweep must be >= 0");
+    // Sweep numbers fill 40 bits of the random-number counter.
+    if (static_cast<std::uint64_t>(p.therm) > MAX_SWEEP || static_cast<std::uint64_t>(p.sweeps) > MAX_SWEEP - static_cast<std::uint64_t>(p.therm))
+        throw std::invalid_argument("a run has at most " + std::to_string(MAX_SWEEP) + " sweeps in all");
+    if (p.clusters < 0 || p.sw < 0) throw std::invalid_argument("the number of cluster updates per sweep must be >= 0");
+    if (static_cast<std::uint32_t>(p.clusters) > MAX_SUB + 1 || static_cast<std::uint32_t>(p.sw) > MAX_SUB + 1)
+        throw std::invalid_argument("at most " + std::to_string(MAX_SUB + 1) + " cluster updates of a kind per sweep");
+    if (p.threads < 1) throw std::invalid_argument("the number of threads must be >= 1");
     if (p.update == Update::Metropolis) {
         if (p.hits < 1) throw std::invalid_argument("the number of Metropolis hits must be >= 1");
         if (!(p.step >= 0) || !std::isfinite(p.step))
@@ -46,20 +61,31 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
         if (sampler->landa() != p.landa) throw std::invalid_argument("the sampler was set up for another landa");
     }
     const Lattice lat = make_lattice(p.d, p.L);
-    Rng g(p.seed);
+    const Philox::key_type key = stream_key(p.seed);
+    const int threads = have_threads() ? p.threads : 1;
     RunResult r;
+    r.threads = threads;
     r.phi.resize(static_cast<std::size_t>(lat.V));
-    for (double &y : r.phi) y = 2 * uniform(g) - 1;
+    for (long x = 0; x < lat.V; ++x) {
+        CounterStream g(key, StreamKind::Start, 0, 0, static_cast<std::uint32_t>(x));
+        r.phi[static_cast<std::size_t>(x)] = 2 * unit_interval(g()) - 1;
+    }
     r.step = p.step > 0 ? p.step : DEFAULT_METROPOLIS_STEP;
     std::vector<std::int32_t> stack;
+    SwWorkspace sw_work;
+    SwStats sw_stats;
     MetropolisStats tune;
 
-    // One sweep: the local update of every site, then the cluster updates.
-    auto sweep = [&](MetropolisStats &ms, bool counted) {
-        if (p.update == Update::HeatBath) heat_bath_sweep(lat, p.beta, *sampler, r.phi, g, r.heat_bath);
-        else metropolis_sweep(lat, p.beta, p.landa, p.hits, r.step, r.phi, g, ms);
+    // Sweep t: the local update of every site, then the cluster updates.
+    auto sweep = [&](std::uint64_t t, MetropolisStats &ms, bool counted) {
+        const SweepKey k{key, t};
+        if (p.update == Update::HeatBath) heat_bath_sweep(lat, p.beta, *sampler, r.phi, k, p.order, threads, r.heat_bath);
+        else metropolis_sweep(lat, p.beta, p.landa, p.hits, r.step, r.phi, k, p.order, threads, ms);
+        for (int c = 0; c < p.sw; ++c)
+            swendsen_wang_update(lat, p.beta, r.phi, k, static_cast<std::uint32_t>(c), threads, sw_work,
+                                 counted ? r.sw : sw_stats);
         for (int c = 0; c < p.clusters; ++c) {
-            const long size = cluster_update(lat, p.beta, r.phi, g, stack);
+            const long size = cluster_update(lat, p.beta, r.phi, k, static_cast<std::uint32_t>(c), stack);
             if (counted) {
                 ++r.clusters;
                 r.cluster_sites += static_cast<std::uint64_t>(size);
@@ -67,9 +93,9 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
         }
     };
 
-    const double t0 = cpu_seconds();
+    const double t0 = cpu_seconds(), w0 = wall_seconds();
     for (long i = 1; i <= p.therm; ++i) {
-        sweep(tune, false);
+        sweep(static_cast<std::uint64_t>(i), tune, false);
         if (p.update == Update::Metropolis && p.step == 0 && i % TUNE_SWEEPS == 0) {
             const double a = static_cast<double>(tune.accepted) / static_cast<double>(tune.proposed);
             r.step *= std::fmin(TUNE_MAX_FACTOR, std::fmax(1 / TUNE_MAX_FACTOR, a / TUNE_ACCEPTANCE));
@@ -77,16 +103,18 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
         }
         if (on_sweep) on_sweep(0, Sample{});
     }
-    const double t1 = cpu_seconds();
+    const double t1 = cpu_seconds(), w1 = wall_seconds();
     r.cpu_therm = t1 - t0;
+    r.wall_therm = w1 - w0;
 
     r.series.reserve(static_cast<std::size_t>(p.sweeps));
     for (long i = 1; i <= p.sweeps; ++i) {
-        sweep(r.metropolis, true);
-        r.series.push_back(measure(lat, r.phi));
+        sweep(static_cast<std::uint64_t>(p.therm) + static_cast<std::uint64_t>(i), r.metropolis, true);
+        r.series.push_back(measure(lat, r.phi, threads));
         if (on_sweep) on_sweep(i, r.series.back());
     }
     r.cpu_measured = cpu_seconds() - t1;
+    r.wall_measured = wall_seconds() - w1;
     return r;
 }
 

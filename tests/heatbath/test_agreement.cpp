@@ -29,7 +29,8 @@ struct Case {
     long sweeps;
 };
 
-o1hb::RunParameters parameters(const Case &c, o1hb::Update u, int clusters, std::uint64_t seed)
+o1hb::RunParameters parameters(const Case &c, o1hb::Update u, int clusters, std::uint64_t seed, int sw = 0,
+                               o1hb::Order order = o1hb::Order::Checkerboard)
 {
     o1hb::RunParameters p;
     p.d = c.d;
@@ -41,6 +42,8 @@ o1hb::RunParameters parameters(const Case &c, o1hb::Update u, int clusters, std:
     p.seed = seed;
     p.update = u;
     p.clusters = clusters;
+    p.sw = sw;
+    p.order = order;
     return p;
 }
 
@@ -86,10 +89,14 @@ TEST_P(HeatBathAgreement, HeatBathWithClustersOrFallbackAgreesWithMetropolis)
     struct Variant {
         const char *name;
         const o1hb::HeatBathSampler &s;
-        int clusters;
+        int clusters, sw;
+        o1hb::Order order;
     };
-    for (const Variant &v : {Variant{"heat bath", sound, 0}, Variant{"with clusters", sound, 2}, Variant{"H_max 1", narrow, 0}}) {
-        const o1hb::RunResult r = o1hb::simulate(parameters(c, o1hb::Update::HeatBath, v.clusters, SEED_HEAT_BATH), &v.s);
+    const o1hb::Order cb = o1hb::Order::Checkerboard;
+    for (const Variant &v : {Variant{"heat bath", sound, 0, 0, cb}, Variant{"with clusters", sound, 2, 0, cb},
+                             Variant{"with swendsen-wang", sound, 0, 1, cb}, Variant{"H_max 1", narrow, 0, 0, cb},
+                             Variant{"lexicographic", sound, 0, 0, o1hb::Order::Lexicographic}}) {
+        const o1hb::RunResult r = o1hb::simulate(parameters(c, o1hb::Update::HeatBath, v.clusters, SEED_HEAT_BATH, v.sw, v.order), &v.s);
         std::string report;
         EXPECT_LT(worst_z(o1hb::analyse(r.series), metropolis(c), report), AGREEMENT_SIGMAS) << v.name << "\n" << report;
         // The fallback draws exactly the field values beyond H_max, and only those.

@@ -49,6 +49,9 @@ TEST(HeatBathProgram, RefusesBadInputBeforeAnySweep)
              Case{"--landa 1.1 --sweeps 1e3" + table, "--sweeps"},
              Case{"--beta 0.3" + table, "--landa is required"},
              Case{"--landa 1.1 --colour red" + table, "unknown option --colour"},
+             Case{"--landa 1.1 --size 7" + table, "the checkerboard order needs an even lattice size L, not 7"},
+             Case{"--landa 1.1 --threads 0" + table, "--threads"},
+             Case{"--landa 1.1 --order spiral" + table, "--order"},
          }) {
         const Outcome r = run(dir, c.args + " --series series.dat");
         EXPECT_EQ(r.status, 2) << c.args << "\n" << r.err;
@@ -76,4 +79,35 @@ TEST(HeatBathProgram, AnalysisOfTheSeriesFileRepeatsTheRunsSummary)
     };
     EXPECT_NE(table(r.out), "");
     EXPECT_EQ(table(a.out), table(r.out));
+}
+
+TEST(HeatBathProgram, SameChainForAnyNumberOfThreads)
+{
+    // The series and the final configuration, byte for byte, for 1, 2 and 3
+    // threads (3 splits the rows into blocks of unequal sizes).  The
+    // Metropolis runs tune their step during the thermalisation.
+    const std::string dir = make_scratch_dir("heatbath_threads");
+    const std::string common = " --landa 1.1 --table '" O1_HEATBATH_TABLE "' --therm 20 --sweeps 40 --seed 5";
+    for (const char *update : {"--update heatbath", "--update metropolis --hits 2"})
+        for (const char *sw : {"", " --sw 1 --clusters 1"})
+            for (const char *lattice : {" --dim 2 --size 12", " --dim 3 --size 6"}) {
+                const std::string args = std::string(update) + sw + lattice + common;
+                std::string series, config;
+                for (int threads : {1, 2, 3}) {
+                    const Outcome r = run(dir, args + " --threads " + std::to_string(threads) + " --series series.dat --save-config config.bin");
+                    ASSERT_EQ(r.status, 0) << args << "\n" << r.err;
+                    if (threads == 1) {
+                        series = read_file(dir + "/series.dat");
+                        config = read_file(dir + "/config.bin");
+                        continue;
+                    }
+                    EXPECT_TRUE(read_file(dir + "/series.dat") == series) << args << ": the series differs on " << threads << " threads";
+                    EXPECT_TRUE(read_file(dir + "/config.bin") == config) << args << ": the configuration differs on " << threads << " threads";
+                }
+                // The configuration file: its line, then L^d doubles.
+                const bool d2 = std::string(lattice).find("--dim 2") != std::string::npos;
+                const std::string head = d2 ? "o1_phi4_heatbath configuration d=2 L=12 sweep=60\n" : "o1_phi4_heatbath configuration d=3 L=6 sweep=60\n";
+                EXPECT_EQ(config.substr(0, head.size()), head) << args;
+                EXPECT_EQ(config.size(), head.size() + 8 * (d2 ? 144u : 216u)) << args;
+            }
 }
