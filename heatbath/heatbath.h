@@ -83,6 +83,7 @@ struct Sample {
     double phi2;       // sum_x phi_x^2 / V
     double energy;     // sum_x sum_mu phi_x phi_{x+mu} / V (the coefficient of -beta in S/V)
     double potential;  // sum_x (phi_x^2 - 1)^2 / V
+    double F;          // Fourier mode at the smallest momentum: (1/(d V)) sum_mu |sum_x phi_x e^{2 pi i x_mu / L}|^2
 };
 
 // Measures the configuration phi.

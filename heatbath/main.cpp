@@ -49,17 +49,16 @@ private:
     long therm_ = 0;
 };
 
-int analyse_file(const std::string &path)
+int analyse_file(const o1hb::Options &o)
 {
-    std::vector<o1hb::Sample> series;
     o1hb::Analysis an;
     try {
-        series = o1hb::read_series(path);
+        const o1hb::Series series = o1hb::read_series(o.analyse);
         an = o1hb::analyse(series);
     } catch (const std::exception &e) {
         return bad_input(e.what());
     }
-    std::printf("# analysis of %s\n", path.c_str());
+    std::printf("# analysis of %s\n", o.analyse.c_str());
     o1hb::print_analysis(stdout, an);
     return 0;
 }
@@ -78,7 +77,7 @@ int main(int argc, char **argv)
         o1hb::print_help(stdout);
         return 0;
     }
-    if (!o.analyse.empty()) return analyse_file(o.analyse);
+    if (!o.analyse.empty()) return analyse_file(o);
 
     // Everything that can be wrong with the input is found before the first sweep.
     std::unique_ptr<o1hb::HeatBathSampler> sampler;
@@ -107,7 +106,7 @@ int main(int argc, char **argv)
     o1hb::RunResult r;
     try {
         r = o1hb::simulate(o.run, sampler.get(), [&](long sweep, const o1hb::Sample &s) {
-            if (sweep > 0) o1hb::write_series_line(series, sweep, s);
+            if (sweep > 0) o1hb::write_series_line(series, o.series_format, sweep, s);
             progress(sweep);
         });
     } catch (const std::exception &e) {
@@ -121,8 +120,9 @@ int main(int argc, char **argv)
         return EXIT_RUN_FAILED;
     }
 
-    const o1hb::Analysis an = o1hb::analyse(r.series);
     const o1hb::RunParameters &p = o.run;
+    // The series as read_series gives it from the file.
+    const o1hb::Analysis an = o1hb::analyse(o1hb::Series{p.d, p.L, p.beta, true, std::move(r.series)});
     std::printf("# o1_phi4_heatbath: d=%d L=%d beta=%.10g landa=%.10g, %s%s, %ld + %ld sweeps, seed %llu\n", p.d, p.L, p.beta,
                 p.landa, p.update == o1hb::Update::HeatBath ? "heat bath" : "metropolis",
                 p.clusters > 0 ? " with clusters" : "", p.therm, p.sweeps, static_cast<unsigned long long>(p.seed));

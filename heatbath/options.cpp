@@ -59,13 +59,15 @@ void print_help(std::FILE *out)
         "  --hits N           Metropolis proposals per site and sweep (default 4)\n"
         "  --step X           Metropolis step; 0 tunes it to an acceptance of 1/2\n"
         "                     during the thermalisation (default 0)\n"
-        "  --series FILE      per-sweep series: sweep m phi2 energy potential\n"
+        "  --series FILE      per-sweep series: sweep m phi2 energy potential F\n"
         "                     (default o1_phi4_heatbath.dat)\n"
-        "  --analyse FILE     analyse a series file written before, and stop\n"
+        "  --analyse FILE     analyse a series file written before (text or binary),\n"
+        "                     and stop\n"
+
         "  --help             this text\n"
         "\n"
-        "The summary on stdout gives each mean with its jackknife error and its\n"
-        "integrated autocorrelation time.  Exit status 0 on success, 1 when a run\n"
+        "The summary on stdout gives each mean with its error and its integrated\n"
+        "autocorrelation time (docs/analysis.md).  Exit status 0 on success, 1 when a run\n"
         "fails, 2 for bad input (found before any sweep).\n",
         out);
 }
@@ -101,7 +103,7 @@ Options parse_options(int argc, char **argv)
         else if (arg == "size") o.run.L = static_cast<int>(integer(arg, value, 2, int_max));
         else if (arg == "beta") o.run.beta = number(arg, value);
         else if (arg == "therm") o.run.therm = static_cast<long>(integer(arg, value, 0, long_max));
-        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, long_max));
+        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, MAX_SERIES_SAMPLES));
         else if (arg == "seed") {
             const long long s = integer(arg, value, 0, std::numeric_limits<long long>::max());
             o.run.seed = static_cast<std::uint64_t>(s);
@@ -114,6 +116,7 @@ Options parse_options(int argc, char **argv)
         else if (arg == "step") o.run.step = number(arg, value);
         else if (arg == "series") o.series = value;
         else if (arg == "analyse") o.analyse = value;
+
         else throw std::invalid_argument("unknown option --" + arg + " (see --help)");
     }
     if (o.help || !o.analyse.empty()) return o;

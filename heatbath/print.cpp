@@ -9,16 +9,27 @@ void print_analysis(std::FILE *out, const Analysis &an)
 {
     std::fprintf(out, "%-10s %16s %12s %10s %9s %7s %9s\n", "observable", "mean", "error", "tau_int", "error", "window",
                  "N/tau");
-    for (const Estimate &e : an.rows)
+    for (const Estimate &e : an.rows) {
+        if (!e.undefined.empty()) {
+            std::fprintf(out, "%-10s undefined: %s\n", e.name.c_str(), e.undefined.c_str());
+            continue;
+        }
+        const char *note = "";
+        switch (e.ac.status) {
+        case Window::Found: break;
+        case Window::NotFound: note = "  (no window: the run is too short, tau_int too small)"; break;
+        case Window::Clamped: note = "  (window failed: tau_int came out below 1/2, set to 1/2)"; break;
+        case Window::Constant: note = "  (constant: variance zero to rounding)"; break;
+        }
         std::fprintf(out, "%-10s %16.9e %12.3e %10.3f %9.3f %7ld %9.0f%s\n", e.name.c_str(), e.mean, e.error, e.ac.tau,
-                     e.ac.tau_error, e.ac.window, static_cast<double>(an.n) / e.ac.tau, e.ac.window_found ? "" : "  (no window)");
-    std::fprintf(out, "samples %ld = %.0f tau_int (largest); jackknife over %ld blocks of %ld", an.n,
-                 static_cast<double>(an.n) / an.tau_max, an.blocks, an.block);
-    if (an.used < an.n) std::fprintf(out, " (first %ld samples left out)", an.n - an.used);
-    std::fputs("\n", out);
-    if (an.short_run)
-        std::fprintf(out, "warning: the run is shorter than %.0f tau_int: blocks shorter than %.0f tau_int, errors less sure\n",
-                     BLOCK_TAUS * static_cast<double>(MIN_BLOCKS), BLOCK_TAUS);
+                     e.ac.tau_error, e.ac.window, static_cast<double>(an.n) / e.ac.tau, note);
+    }
+    std::fprintf(out, "samples %ld = %.0f tau_int (largest); errors sqrt(var 2 tau_int / N) of each row's fluctuation\n",
+                 an.n, static_cast<double>(an.n) / an.tau_max);
+    if (static_cast<double>(an.n) < MIN_RUN_TAUS * an.tau_max)
+        std::fprintf(out, "warning: the run is shorter than %.0f tau_int: tau_int and the errors are less sure\n",
+                     MIN_RUN_TAUS);
+    if (!an.has_lattice) std::fputs("no lattice in the series' header: chi, chi' and xi/L left out\n", out);
 }
 
 void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis &an)

@@ -14,11 +14,21 @@ namespace o1hb {
 // three dimensions, the point of docs/heatbath.md.
 constexpr double DEFAULT_BETA = 0.3750966;
 
+// The series file: text (one line per sweep) or binary (little-endian doubles
+// after a short header; see series.cpp).
+enum class SeriesFormat { Text, Binary };
+// The reader keeps no line longer than this (bytes) ...
+constexpr std::size_t MAX_SERIES_LINE = 1 << 16;
+// ... and at most this many samples (40 or 48 bytes each, and as much again
+// while the analysis runs): a longer run is refused before its first sweep.
+constexpr long MAX_SERIES_SAMPLES = 1L << 24;
+
 struct Options {
     std::string table = "O1_Phi4.res";
     RunParameters run;
     bool landa_given = false;
     std::string series = "o1_phi4_heatbath.dat";
+    SeriesFormat series_format = SeriesFormat::Text;
     std::string analyse;   // non-empty: analyse this series file instead of running
     bool help = false;
 };
@@ -32,15 +42,19 @@ Options parse_options(int argc, char **argv);
 // The --help text.
 void print_help(std::FILE *out);
 
-// The header of the series file: the parameters as comments, then the names
-// of the columns (sweep m phi2 energy potential).
+// The header of the series file in o.series_format: the parameters as
+// comments, then the names of the columns (sweep m phi2 energy potential F).
 void write_series_header(std::FILE *out, const Options &o);
-// One line of the series file.
-void write_series_line(std::FILE *out, long sweep, const Sample &s);
-// The samples of a series file (lines starting with # are skipped).  Throws
-// std::runtime_error naming the file and line when it cannot be read or a
-// line does not hold five numbers.
-std::vector<Sample> read_series(const std::string &path);
+// One sweep of the series file, in the format of its header.
+void write_series_line(std::FILE *out, SeriesFormat format, long sweep, const Sample &s);
+// The series file at path, text or binary by its first bytes, with the
+// lattice and beta of its header (lines starting with # are comments).
+// Refuses without blocking what is not a regular file.  Throws
+// std::runtime_error naming the file and line (or record) when it cannot be
+// read, a line does not hold five or six finite numbers (all lines the same
+// count), a line is longer than MAX_SERIES_LINE, or it holds more than
+// max_samples samples.
+Series read_series(const std::string &path, long max_samples = MAX_SERIES_SAMPLES);
 
 // The table of estimates with errors and tau_int, and the run length in units of tau_int.
 void print_analysis(std::FILE *out, const Analysis &an);
