@@ -52,14 +52,17 @@ private:
 int analyse_file(const o1hb::Options &o)
 {
     o1hb::Analysis an;
+    o1hb::Reweighting rw;
     try {
         const o1hb::Series series = o1hb::read_series(o.analyse);
         an = o1hb::analyse(series);
+        if (o.reweight_given) rw = o1hb::reweight(series, an.tau_max, o.reweight);
     } catch (const std::exception &e) {
         return bad_input(e.what());
     }
     std::printf("# analysis of %s\n", o.analyse.c_str());
     o1hb::print_analysis(stdout, an);
+    if (o.reweight_given) o1hb::print_reweighting(stdout, rw);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include "heatbath/analysis.h"
 #include "heatbath/heatbath.h"
+#include "heatbath/reweight.h"
 
 namespace o1hb {
 
@@ -30,13 +31,16 @@ struct Options {
     std::string series = "o1_phi4_heatbath.dat";
     SeriesFormat series_format = SeriesFormat::Text;
     std::string analyse;   // non-empty: analyse this series file instead of running
+    bool reweight_given = false;  // --reweight: reweight the analysed series
+    ReweightRange reweight;
     bool help = false;
 };
 
 // The options of argv (--name value or --name=value).  Throws
 // std::invalid_argument naming the option for an unknown option, a missing or
-// malformed value (numbers must be whole tokens, finite) and, unless --help
-// or --analyse is given, a missing --landa or parameters check_parameters refuses.
+// malformed value (numbers must be whole tokens, finite), --reweight without
+// --analyse and, unless --help or --analyse is given, a missing --landa or
+// parameters check_parameters refuses.
 Options parse_options(int argc, char **argv);
 
 // The --help text.
@@ -58,6 +62,8 @@ Series read_series(const std::string &path, long max_samples = MAX_SERIES_SAMPLE
 
 // The table of estimates with errors and tau_int, and the run length in units of tau_int.
 void print_analysis(std::FILE *out, const Analysis &an);
+// The reweighted values with their errors, and the derivatives at beta_0.
+void print_reweighting(std::FILE *out, const Reweighting &r);
 // The counters and timings of a run (acceptance, fallback draws, largest |h|,
 // CPU time per site update, effective independent samples per CPU second).
 void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis &an);

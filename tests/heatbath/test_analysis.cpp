@@ -3,13 +3,14 @@
 // tau_int = (1 + rho)/(2 (1 - rho)), x^2 has tau_int = (1 + rho^2)/(2 (1 - rho^2)),
 // the error of the mean is SIGMA sqrt(2 tau_int / N), and <x^4>/<x^2>^2 = 3;
 // hand-worked series for the window, the derived quantities and the
-// jackknife.
+// jackknife; the reweighting against its own limits.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
 #include "heatbath/analysis.h"
+#include "heatbath/reweight.h"
 
 namespace {
 
@@ -155,4 +156,64 @@ TEST(HeatBathAnalysis, DerivedQuantitiesOfHandWorkedSeries)
     EXPECT_EQ(o1hb::find_row(an, "U4")->undefined, "<m^2> = 0");
     EXPECT_EQ(o1hb::find_row(an, "xi/L")->undefined, "chi/<F> < 1");
     EXPECT_EQ(o1hb::find_row(an, "|m|")->ac.status, o1hb::Window::Constant);
+}
+
+// 41 samples in blocks of 2: the jackknife takes the last 40, whose blocks of
+// m = 1 and m = 2 alternate (block means of m^2 1 and 4), and leaves the
+// first, m = 10, to the value only: <m^2> = (100 + 20 + 80)/41 with the
+// jackknife error sqrt(sum (b - <b>)^2 / (nb (nb - 1))) = sqrt(45/380).
+TEST(HeatBathAnalysis, JackknifeTakesTheLastBlocks)
+{
+    o1hb::Series s;
+    s.d = 2;
+    s.L = 4;
+    s.beta = 0.5;
+    s.samples.push_back(o1hb::Sample{10, 0, 0, 0, 0});
+    for (int i = 0; i < 40; ++i) s.samples.push_back(o1hb::Sample{i / 2 % 2 == 0 ? 1.0 : 2.0, 0, 0, 0, 0});
+    for (double beta : {0.5, 0.7}) {  // E = 0: every weight is 1
+        const o1hb::ReweightPoint p = o1hb::reweight_at(s, beta, o1hb::Blocks{2, 20});
+        EXPECT_NEAR(p.m2.value, 200.0 / 41, 1e-14);
+        EXPECT_NEAR(p.m2.error, std::sqrt(45.0 / 380), 1e-14);
+    }
+}
+
+TEST(HeatBathAnalysis, ReweightingAtBetaZeroIsTheMeanAndItsSlopeTheDerivative)
+{
+    // Fluctuations of m, E and F correlated as in a run: d = 3, L = 4.
+    o1hb::Series s;
+    s.d = 3;
+    s.L = 4;
+    s.beta = 0.375;
+    s.has_F = true;
+    std::mt19937_64 g(3);
+    std::normal_distribution<double> xi;
+    for (int i = 0; i < 4000; ++i) {
+        const double m = 0.3 * xi(g), e = 0.7 + 0.05 * m * m + 0.01 * xi(g);
+        s.samples.push_back(o1hb::Sample{m, 0.6, e, 0.4, 0.5 * 64 * m * m + 0.2 + 0.1 * std::fabs(xi(g))});
+    }
+    const o1hb::Analysis an = o1hb::analyse(s);
+    const o1hb::Reweighting r = o1hb::reweight(s, an.tau_max, o1hb::ReweightRange{s.beta, 0.385, 2});
+    const o1hb::ReweightPoint &p = r.points[0];
+    EXPECT_EQ(p.beta, s.beta);
+    EXPECT_EQ(p.n_eff, 4000);
+    const struct {
+        o1hb::Jackknifed rw;
+        const char *name;
+    } same[] = {{p.U4, "U4"}, {p.m2, "m^2"}, {p.chi, "chi"}, {p.xi, "xi/L"}};
+    for (const auto &x : same) EXPECT_EQ(x.rw.value, o1hb::find_row(an, x.name)->mean) << x.name;
+
+    // The reweighting is exact for this sample: its slope at beta_0 is the derivative.
+    constexpr double delta = 1e-6;
+    const o1hb::ReweightPoint up = o1hb::reweight_at(s, s.beta + delta, r.blocks),
+                              down = o1hb::reweight_at(s, s.beta - delta, r.blocks);
+    EXPECT_NEAR((up.U4.value - down.U4.value) / (2 * delta), r.dU4.value, 1e-5 * std::fabs(r.dU4.value));
+    EXPECT_NEAR((up.xi.value - down.xi.value) / (2 * delta), r.dxi.value, 1e-5 * std::fabs(r.dxi.value));
+    EXPECT_GT(r.dU4.error, 0);
+    EXPECT_GT(r.dxi.error, 0);
+
+    // Far away the weights would overflow without logarithms; the point is flagged.
+    const o1hb::ReweightPoint far = o1hb::reweight_at(s, s.beta + 200, r.blocks);
+    EXPECT_TRUE(std::isfinite(far.U4.value) && std::isfinite(far.U4.error));
+    EXPECT_TRUE(far.too_wide);
+    EXPECT_FALSE(r.points[1].too_wide);
 }

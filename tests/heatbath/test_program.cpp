@@ -1,7 +1,8 @@
 // The program o1_phi4_heatbath as a user runs it: bad input stops it with a
 // message and status 2 before any sweep; a run writes its series, and the
 // analysis of that file gives the summary the run printed; series files in
-// both formats read back exactly, damaged ones are refused.
+// both formats read back exactly, damaged ones are refused; the reweighting
+// of one run agrees with runs at its neighbouring beta.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -42,6 +43,7 @@ TEST(HeatBathProgram, RefusesBadInputBeforeAnySweep)
     std::string nan_series = "# sweep m phi2 energy potential\n";
     for (int i = 1; i <= 30; ++i) nan_series += std::to_string(i) + (i == 7 ? " nan" : " 0.1") + " 0.6 0.7 0.4\n";
     write(dir + "/nan.dat", nan_series);
+    write(dir + "/headless.dat", std::string(nan_series).replace(nan_series.find("nan"), 3, "0.1"));
     ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
     const std::string table = " --table '" O1_HEATBATH_TABLE "'";
     struct Case {
@@ -62,6 +64,9 @@ TEST(HeatBathProgram, RefusesBadInputBeforeAnySweep)
              Case{"--analyse nan.dat", "nan.dat:8: column 2 is not a finite number"},
              Case{"--analyse /dev/zero", "/dev/zero: not a regular file"},
              Case{"--analyse fifo", "fifo: not a regular file"},
+             Case{"--analyse headless.dat --reweight 0.3:0.4:10", "header does not give"},
+             Case{"--analyse headless.dat --reweight 0.4:0.3:10", "0 <= B_MIN <= B_MAX"},
+             Case{"--landa 1.1 --reweight 0.3:0.4:10" + table, "--reweight needs --analyse"},
          }) {
         const Outcome r = run(dir, c.args + " --series series.dat");
         EXPECT_EQ(r.status, 2) << c.args << "\n" << r.err;
@@ -167,4 +172,43 @@ TEST(HeatBathSeries, DamagedOrEndlessFilesAreRefusedNamingTheLine)
             EXPECT_TRUE(has(e.what(), c.message)) << e.what();
         }
     }
+}
+
+// One run at beta_0, reweighted to beta_0 -+ 0.002 (where U4 moves by about
+// three of its errors), against runs there.
+TEST(HeatBathProgram, ReweightingAgreesWithRunsAtTheNeighbouringBeta)
+{
+    const std::string dir = make_scratch_dir("heatbath_reweight");
+    constexpr double beta0 = 0.3750966, step = 0.002;
+    o1hb::Series s[3];
+    for (int k = 0; k < 3; ++k) {
+        char args[300];
+        std::snprintf(args, sizeof args,
+                      "--landa 1.1 --table '" O1_HEATBATH_TABLE "' --size 6 --therm 500 --sweeps 10000 --clusters 3 "
+                      "--beta %.17g --seed %d --series s%d.dat",
+                      beta0 + (k - 1) * step, 11 + k, k);
+        const Outcome r = run(dir, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        s[k] = o1hb::read_series(dir + "/s" + std::to_string(k) + ".dat");
+    }
+    const o1hb::Analysis an = o1hb::analyse(s[1]);
+    const o1hb::Blocks blocks = o1hb::jackknife_blocks(an.n, an.tau_max);
+    for (int k : {0, 2}) {
+        const o1hb::ReweightPoint p = o1hb::reweight_at(s[1], s[k].beta, blocks);
+        const o1hb::Analysis direct = o1hb::analyse(s[k]);
+        const struct {
+            o1hb::Jackknifed rw;
+            const char *name;
+        } rows[] = {{p.U4, "U4"}, {p.m2, "m^2"}, {p.chi, "chi"}, {p.xi, "xi/L"}};
+        for (const auto &x : rows) {
+            const o1hb::Estimate *d = o1hb::find_row(direct, x.name);
+            if (!std::isfinite(x.rw.value) || !d->undefined.empty()) continue;  // no Fourier mode measured
+            EXPECT_LT(std::fabs(x.rw.value - d->mean), 4 * std::hypot(x.rw.error, d->error))
+                << x.name << " at beta " << s[k].beta << ": " << x.rw.value << " +- " << x.rw.error << " against "
+                << d->mean << " +- " << d->error;
+        }
+    }
+    const Outcome a = run(dir, "--analyse s1.dat --reweight 0.3730966:0.3770966:2");
+    ASSERT_EQ(a.status, 0) << a.err;
+    EXPECT_TRUE(has(a.out, "dU4/dbeta at beta_0:")) << a.out;
 }
