@@ -20,8 +20,9 @@ constexpr double DEFAULT_BETA = 0.3750966;
 enum class SeriesFormat { Text, Binary };
 // The reader keeps no line longer than this (bytes) ...
 constexpr std::size_t MAX_SERIES_LINE = 1 << 16;
-// ... and at most this many samples (40 or 48 bytes each, and as much again
-// while the analysis runs): a longer run is refused before its first sweep.
+// ... and at most this many samples (40 bytes each, and a column of 8 bytes
+// a sample while the analysis runs): a longer run is refused before its
+// first sweep.
 constexpr long MAX_SERIES_SAMPLES = 1L << 24;
 
 struct Options {
