@@ -17,7 +17,7 @@ namespace o1hb {
 // least MIN_BLOCKS of them (a shorter run gets shorter blocks and is flagged).
 constexpr double BLOCK_TAUS = 50;
 // At most this many steps of beta in one reweighting.
-constexpr long MAX_REWEIGHT_STEPS = 10000;
+constexpr long MAX_REWEIGHT_STEPS = 1000;
 // A point whose effective number of samples (sum w)^2 / sum w^2 falls below
 // this fraction of the run is flagged: the range is too wide to trust there.
 constexpr double MIN_EFFECTIVE_FRACTION = 0.1;

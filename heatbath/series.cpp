@@ -148,9 +148,10 @@ struct Lines {
             char *nl = static_cast<char *>(std::memchr(buf.data() + begin, '\n', end - begin));
             if (nl || (eof && begin < end)) {
                 char *line = buf.data() + begin;
-                const std::size_t len = nl ? static_cast<std::size_t>(nl - line) : end - begin;
-                line[len] = '\0';
+                std::size_t len = nl ? static_cast<std::size_t>(nl - line) : end - begin;
                 begin = nl ? begin + len + 1 : end;
+                if (len > 0 && line[len - 1] == '\r') --len;  // a file with CR LF line ends
+                line[len] = '\0';
                 ++number;
                 if (std::memchr(line, '\0', len))
                     fail(path + ":" + std::to_string(number), "a NUL byte: not a text series");

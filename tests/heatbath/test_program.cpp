@@ -120,8 +120,8 @@ TEST(HeatBathSeries, BothFormatsReadBackExactly)
         ASSERT_EQ(s.samples.size(), samples.size()) << path;
         EXPECT_EQ(std::memcmp(s.samples.data(), samples.data(), samples.size() * sizeof(o1hb::Sample)), 0) << path;
     }
-    // A series written before the Fourier mode was measured.
-    write(dir + "/five.dat", "# sweep m phi2 energy potential\n1 0.25 0.5 0.75 1\n");
+    // A series written before the Fourier mode was measured, with CR LF line ends.
+    write(dir + "/five.dat", "# sweep m phi2 energy potential\r\n1 0.25 0.5 0.75 1\r\n");
     const o1hb::Series five = o1hb::read_series(dir + "/five.dat");
     EXPECT_FALSE(five.has_F);
     ASSERT_EQ(five.samples.size(), 1u);
