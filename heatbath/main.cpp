@@ -48,18 +48,20 @@ private:
     long therm_ = 0;
 };
 
-int analyse_file(const std::string &path)
+int analyse_file(const o1hb::Options &o)
 {
-    std::vector<o1hb::Sample> series;
     o1hb::Analysis an;
+    o1hb::Reweighting rw;
     try {
-        series = o1hb::read_series(path);
+        const o1hb::Series series = o1hb::read_series(o.analyse);
         an = o1hb::analyse(series);
+        if (o.reweight_given) rw = o1hb::reweight(series, an.tau_max, o.reweight);
     } catch (const std::exception &e) {
         return bad_input(e.what());
     }
-    std::printf("# analysis of %s\n", path.c_str());
+    std::printf("# analysis of %s\n", o.analyse.c_str());
     o1hb::print_analysis(stdout, an);
+    if (o.reweight_given) o1hb::print_reweighting(stdout, rw);
     return 0;
 }
 
@@ -77,7 +79,7 @@ int main(int argc, char **argv)
         o1hb::print_help(stdout);
         return 0;
     }
-    if (!o.analyse.empty()) return analyse_file(o.analyse);
+    if (!o.analyse.empty()) return analyse_file(o);
 
     // Everything that can be wrong with the input is found before the first sweep.
     std::unique_ptr<o1hb::HeatBathSampler> sampler;
@@ -100,7 +102,7 @@ int main(int argc, char **argv)
     o1hb::RunResult r;
     try {
         r = o1hb::simulate(o.run, sampler.get(), [&](long sweep, const o1hb::Sample &s) {
-            if (sweep > 0) o1hb::write_series_line(series, sweep, s);
+            if (sweep > 0) o1hb::write_series_line(series, o.series_format, sweep, s);
             progress(sweep);
         });
     } catch (const std::exception &e) {
@@ -124,8 +126,9 @@ int main(int argc, char **argv)
         }
     }
 
-    const o1hb::Analysis an = o1hb::analyse(r.series);
     const o1hb::RunParameters &p = o.run;
+    // The series as read_series gives it from the file.
+    const o1hb::Analysis an = o1hb::analyse(o1hb::Series{p.d, p.L, p.beta, true, std::move(r.series)});
     std::printf("# o1_phi4_heatbath: d=%d L=%d beta=%.10g landa=%.10g, %s%s%s, %s order, %ld + %ld sweeps, seed %llu\n",
                 p.d, p.L, p.beta, p.landa, p.update == o1hb::Update::HeatBath ? "heat bath" : "metropolis",
                 p.sw > 0 ? " with swendsen-wang" : "", p.clusters > 0 ? " with clusters" : "",

@@ -33,13 +33,26 @@ long long integer(const std::string &name, const std::string &v, long long lo, l
     return x;
 }
 
+// B_MIN:B_MAX:N of --reweight.
+ReweightRange reweight_range(const std::string &v)
+{
+    const std::size_t a = v.find(':'), b = a == std::string::npos ? a : v.find(':', a + 1);
+    if (b == std::string::npos) throw std::invalid_argument("--reweight needs B_MIN:B_MAX:N, not '" + v + "'");
+    ReweightRange r;
+    r.lo = number("reweight", v.substr(0, a));
+    r.hi = number("reweight", v.substr(a + 1, b - a - 1));
+    r.n = static_cast<long>(integer("reweight", v.substr(b + 1), 1, MAX_REWEIGHT_STEPS));
+    if (r.lo < 0 || r.hi < r.lo) throw std::invalid_argument("--reweight needs 0 <= B_MIN <= B_MAX, not '" + v + "'");
+    return r;
+}
+
 }  // namespace
 
 void print_help(std::FILE *out)
 {
     std::fprintf(out,
         "Usage: o1_phi4_heatbath --landa LANDA [options]\n"
-        "       o1_phi4_heatbath --analyse SERIES_FILE\n"
+        "       o1_phi4_heatbath --analyse SERIES_FILE [--reweight B_MIN:B_MAX:N]\n"
         "\n"
         "Monte Carlo simulation of the phi-four model on a periodic L^d lattice,\n"
         "  S = sum_x [ -beta sum_mu phi_x phi_{x+mu} + phi_x^2 + landa (phi_x^2 - 1)^2 ],\n"
@@ -69,11 +82,14 @@ void print_help(std::FILE *out)
         "                     (default o1_phi4_heatbath.dat)\n"
         "  --save-config FILE the final configuration: a text line, then the field\n"
         "                     values as little-endian doubles in site order\n"
-        "  --analyse FILE     analyse a series file written before, and stop\n"
+        "  --analyse FILE     analyse a series file written before (text or binary),\n"
+        "                     and stop\n"
+        "  --reweight B_MIN:B_MAX:N  with --analyse: U4, <m^2>, chi and xi/L at N + 1\n"
+        "                     values of beta from B_MIN to B_MAX, by reweighting\n"
         "  --help             this text\n"
         "\n"
-        "The summary on stdout gives each mean with its jackknife error and its\n"
-        "integrated autocorrelation time.  Exit status 0 on success, 1 when a run\n"
+        "The summary on stdout gives each mean with its error and its integrated\n"
+        "autocorrelation time (docs/analysis.md).  Exit status 0 on success, 1 when a run\n"
         "fails, 2 for bad input (found before any sweep).\n",
         available_threads(), MIN_SITES_PER_THREAD);
 }
@@ -110,7 +126,7 @@ Options parse_options(int argc, char **argv)
         else if (arg == "size") o.run.L = static_cast<int>(integer(arg, value, 2, int_max));
         else if (arg == "beta") o.run.beta = number(arg, value);
         else if (arg == "therm") o.run.therm = static_cast<long>(integer(arg, value, 0, long_max));
-        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, long_max));
+        else if (arg == "sweeps") o.run.sweeps = static_cast<long>(integer(arg, value, MIN_BLOCKS, MAX_SERIES_SAMPLES));
         else if (arg == "seed") {
             const long long s = integer(arg, value, 0, std::numeric_limits<long long>::max());
             o.run.seed = static_cast<std::uint64_t>(s);
@@ -130,8 +146,13 @@ Options parse_options(int argc, char **argv)
         else if (arg == "series") o.series = value;
         else if (arg == "save-config") o.save_config = value;
         else if (arg == "analyse") o.analyse = value;
+        else if (arg == "reweight") {
+            o.reweight = reweight_range(value);
+            o.reweight_given = true;
+        }
         else throw std::invalid_argument("unknown option --" + arg + " (see --help)");
     }
+    if (o.reweight_given && o.analyse.empty()) throw std::invalid_argument("--reweight needs --analyse SERIES_FILE");
     if (o.help || !o.analyse.empty()) return o;
     if (o.run.threads == 0) o.run.threads = default_threads(lattice_sites(o.run.d, o.run.L));
     if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");

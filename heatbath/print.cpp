@@ -1,4 +1,5 @@
 // The summary of o1_phi4_heatbath on stdout.
+#include <cmath>
 #include <cstdio>
 
 #include "heatbath/program.h"
@@ -9,16 +10,73 @@ void print_analysis(std::FILE *out, const Analysis &an)
 {
     std::fprintf(out, "%-10s %16s %12s %10s %9s %7s %9s\n", "observable", "mean", "error", "tau_int", "error", "window",
                  "N/tau");
-    for (const Estimate &e : an.rows)
+    for (const Estimate &e : an.rows) {
+        if (!e.undefined.empty()) {
+            std::fprintf(out, "%-10s undefined: %s\n", e.name.c_str(), e.undefined.c_str());
+            continue;
+        }
+        const char *note = "";
+        switch (e.ac.status) {
+        case Window::Found: break;
+        case Window::NotFound: note = "  (no window: the run is too short, tau_int too small)"; break;
+        case Window::Clamped: note = "  (window failed: tau_int came out below 1/2, set to 1/2)"; break;
+        case Window::Constant: note = "  (constant: variance zero to rounding)"; break;
+        }
         std::fprintf(out, "%-10s %16.9e %12.3e %10.3f %9.3f %7ld %9.0f%s\n", e.name.c_str(), e.mean, e.error, e.ac.tau,
-                     e.ac.tau_error, e.ac.window, static_cast<double>(an.n) / e.ac.tau, e.ac.window_found ? "" : "  (no window)");
-    std::fprintf(out, "samples %ld = %.0f tau_int (largest); jackknife over %ld blocks of %ld", an.n,
-                 static_cast<double>(an.n) / an.tau_max, an.blocks, an.block);
-    if (an.used < an.n) std::fprintf(out, " (first %ld samples left out)", an.n - an.used);
+                     e.ac.tau_error, e.ac.window, static_cast<double>(an.n) / e.ac.tau, note);
+    }
+    std::fprintf(out, "samples %ld = %.0f tau_int (largest); errors sqrt(var 2 tau_int / N) of each row's fluctuation\n",
+                 an.n, static_cast<double>(an.n) / an.tau_max);
+    if (static_cast<double>(an.n) < MIN_RUN_TAUS * an.tau_max)
+        std::fprintf(out, "warning: the run is shorter than %.0f tau_int: tau_int and the errors are less sure\n",
+                     MIN_RUN_TAUS);
+    if (!an.has_lattice) std::fputs("no lattice in the series' header: chi, chi' and xi/L left out\n", out);
+}
+
+namespace {
+
+// A reweighted value and its error, "undefined" where it does not exist.
+void print_value(std::FILE *out, const Jackknifed &v)
+{
+    if (std::isfinite(v.value)) std::fprintf(out, " %16.9e %10.3e", v.value, v.error);
+    else std::fprintf(out, " %16s %10s", "undefined", "-");
+}
+
+}  // namespace
+
+void print_reweighting(std::FILE *out, const Reweighting &r)
+{
+    std::fprintf(out, "# reweighting from beta_0 = %.17g, %ld samples; jackknife over %ld blocks of %ld", r.beta0, r.n,
+                 r.blocks.count, r.blocks.length);
+    if (r.n > r.blocks.count * r.blocks.length)
+        std::fprintf(out, " (first %ld samples left out)", r.n - r.blocks.count * r.blocks.length);
     std::fputs("\n", out);
-    if (an.short_run)
-        std::fprintf(out, "warning: the run is shorter than %.0f tau_int: blocks shorter than %.0f tau_int, errors less sure\n",
+    if (r.blocks.short_run)
+        std::fprintf(out, "warning: the run is shorter than %.0f tau_int: blocks shorter than %.0f tau_int, errors too small\n",
                      BLOCK_TAUS * static_cast<double>(MIN_BLOCKS), BLOCK_TAUS);
+    std::fprintf(out, "%-14s %16s %10s %16s %10s %16s %10s", "beta", "U4", "error", "m^2", "error", "chi", "error");
+    if (r.has_xi) std::fprintf(out, " %16s %10s", "xi/L", "error");
+    std::fprintf(out, " %10s\n", "N_eff");
+    long wide = 0;
+    for (const ReweightPoint &p : r.points) {
+        std::fprintf(out, "%-14.10g", p.beta);
+        for (const Jackknifed *v : {&p.U4, &p.m2, &p.chi}) print_value(out, *v);
+        if (r.has_xi) print_value(out, p.xi);
+        std::fprintf(out, " %10.0f%s\n", p.n_eff, p.too_wide ? "  too wide" : "");
+        wide += p.too_wide;
+    }
+    if (wide > 0)
+        std::fprintf(out, "too wide: %ld of the %zu values of beta have fewer effective samples than %.0f %% of the run: "
+                          "do not trust them\n",
+                     wide, r.points.size(), 100 * MIN_EFFECTIVE_FRACTION);
+    std::fputs("dU4/dbeta at beta_0:     ", out);
+    print_value(out, r.dU4);
+    std::fputs("\n", out);
+    if (r.has_xi) {
+        std::fputs("d(xi/L)/dbeta at beta_0: ", out);
+        print_value(out, r.dxi);
+        std::fputs("\n", out);
+    }
 }
 
 void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis &an)

@@ -9,6 +9,7 @@
 
 #include "heatbath/analysis.h"
 #include "heatbath/heatbath.h"
+#include "heatbath/reweight.h"
 
 namespace o1hb {
 
@@ -18,34 +19,52 @@ constexpr double DEFAULT_BETA = 0.3750966;
 // Most threads --threads takes.
 constexpr int MAX_THREADS = 1024;
 
+// The series file: text (one line per sweep) or binary (little-endian doubles
+// after a short header; see series.cpp).
+enum class SeriesFormat { Text, Binary };
+// The reader keeps no line longer than this (bytes) ...
+constexpr std::size_t MAX_SERIES_LINE = 1 << 16;
+// ... and at most this many samples (40 bytes each, and a column of 8 bytes
+// a sample while the analysis runs): a longer run is refused before its
+// first sweep.
+constexpr long MAX_SERIES_SAMPLES = 1L << 24;
+
 struct Options {
     std::string table = "O1_Phi4.res";
     RunParameters run;
     bool landa_given = false;
     std::string series = "o1_phi4_heatbath.dat";
     std::string save_config;  // non-empty: write the final configuration there
+    SeriesFormat series_format = SeriesFormat::Text;
     std::string analyse;   // non-empty: analyse this series file instead of running
+    bool reweight_given = false;  // --reweight: reweight the analysed series
+    ReweightRange reweight;
     bool help = false;
 };
 
 // The options of argv (--name value or --name=value).  Throws
 // std::invalid_argument naming the option for an unknown option, a missing or
-// malformed value (numbers must be whole tokens, finite) and, unless --help
-// or --analyse is given, a missing --landa or parameters check_parameters refuses.
+// malformed value (numbers must be whole tokens, finite), --reweight without
+// --analyse and, unless --help or --analyse is given, a missing --landa or
+// parameters check_parameters refuses.
 Options parse_options(int argc, char **argv);
 
 // The --help text.
 void print_help(std::FILE *out);
 
-// The header of the series file: the parameters as comments, then the names
-// of the columns (sweep m phi2 energy potential F).
+// The header of the series file in o.series_format: the parameters as
+// comments, then the names of the columns (sweep m phi2 energy potential F).
 void write_series_header(std::FILE *out, const Options &o);
-// One line of the series file.
-void write_series_line(std::FILE *out, long sweep, const Sample &s);
-// The samples of a series file (lines starting with # are skipped).  Throws
-// std::runtime_error naming the file and line when it cannot be read or a
-// line does not hold five numbers.
-std::vector<Sample> read_series(const std::string &path);
+// One sweep of the series file, in the format of its header.
+void write_series_line(std::FILE *out, SeriesFormat format, long sweep, const Sample &s);
+// The series file at path, text or binary by its first bytes, with the
+// lattice and beta of its header (lines starting with # are comments).
+// Refuses without blocking what is not a regular file.  Throws
+// std::runtime_error naming the file and line (or record) when it cannot be
+// read, a line does not hold five or six finite numbers (all lines the same
+// count), a line is longer than MAX_SERIES_LINE, or it holds more than
+// max_samples samples.
+Series read_series(const std::string &path, long max_samples = MAX_SERIES_SAMPLES);
 
 // Writes a file by write(out) under a fresh temporary name beside path, then
 // renames it to path: a reader finds the old file or the whole new one, never
@@ -59,6 +78,8 @@ void save_configuration(const std::string &path, int d, int L, std::uint64_t swe
 
 // The table of estimates with errors and tau_int, and the run length in units of tau_int.
 void print_analysis(std::FILE *out, const Analysis &an);
+// The reweighted values with their errors, and the derivatives at beta_0.
+void print_reweighting(std::FILE *out, const Reweighting &r);
 // The counters and timings of a run (acceptance, fallback draws, largest |h|,
 // CPU time per site update, effective independent samples per CPU second).
 void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis &an);

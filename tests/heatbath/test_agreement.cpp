@@ -73,7 +73,7 @@ protected:
         static std::map<std::string, o1hb::Analysis> done;
         auto it = done.find(c.name);
         if (it == done.end())
-            it = done.emplace(c.name, o1hb::analyse(o1hb::simulate(parameters(c, o1hb::Update::Metropolis, 0, SEED_METROPOLIS), nullptr).series))
+            it = done.emplace(c.name, o1hb::analyse({0, 0, 0, false, o1hb::simulate(parameters(c, o1hb::Update::Metropolis, 0, SEED_METROPOLIS), nullptr).series}))
                      .first;
         return it->second;
     }
@@ -98,7 +98,7 @@ TEST_P(HeatBathAgreement, HeatBathWithClustersOrFallbackAgreesWithMetropolis)
                              Variant{"lexicographic", sound, 0, 0, o1hb::Order::Lexicographic}}) {
         const o1hb::RunResult r = o1hb::simulate(parameters(c, o1hb::Update::HeatBath, v.clusters, SEED_HEAT_BATH, v.sw, v.order), &v.s);
         std::string report;
-        EXPECT_LT(worst_z(o1hb::analyse(r.series), metropolis(c), report), AGREEMENT_SIGMAS) << v.name << "\n" << report;
+        EXPECT_LT(worst_z(o1hb::analyse({0, 0, 0, false, r.series}), metropolis(c), report), AGREEMENT_SIGMAS) << v.name << "\n" << report;
         // The fallback draws exactly the field values beyond H_max, and only those.
         const double fallback = static_cast<double>(r.heat_bath.draw.fallback) / static_cast<double>(r.heat_bath.draws);
         if (&v.s == &sound) EXPECT_EQ(fallback, 0) << v.name;
@@ -130,7 +130,7 @@ TEST_P(HeatBathAgreement, TableThatIsNoMajorantNearTheModeDisagrees)
     ASSERT_GT(inside, lat.V / 2);
 
     std::string report;
-    EXPECT_GT(worst_z(o1hb::analyse(r.series), metropolis(c), report), AGREEMENT_SIGMAS) << report;
+    EXPECT_GT(worst_z(o1hb::analyse({0, 0, 0, false, r.series}), metropolis(c), report), AGREEMENT_SIGMAS) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(Lattices, HeatBathAgreement,
