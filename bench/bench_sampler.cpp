@@ -35,19 +35,11 @@ inline double random_h(o1phi4::Xoshiro256ss &g)
 
 inline double unit(o1phi4::Xoshiro256ss &g) { return static_cast<double>(g() >> 11) * 0x1.0p-53; }
 
-// Right mode of exp(h x - x^2 - L (x^2 - 1)^2): root of 4 L x^3 + 2 (1 - 2 L) x - h
-// by Newton's method from a start right of it (the cubic is convex there).
-double right_mode(double h, double L)
+// Right mode of the weight at field value h: its largest stationary point.
+double right_mode(double h)
 {
-    double x = std::fmax(1.0, std::cbrt(h / (4 * L)) + 1.0);
-    for (int i = 0; i < 40; i++) {
-        double f = 4 * L * x * x * x + 2 * (1 - 2 * L) * x - h;
-        double d = 12 * L * x * x + 2 * (1 - 2 * L);
-        double nx = x - f / d;
-        if (std::fabs(nx - x) < 1e-12 * (1 + std::fabs(x))) return nx;
-        x = nx;
-    }
-    return x;
+    double x[3];
+    return x[o1phi4::stationary_points(LANDA, h, x) - 1];
 }
 
 // ---------------------------------------------------------------- reference sampler
@@ -137,8 +129,8 @@ struct Pinv {
     // re-initialisation, so a new field value means a new generator).
     void setup(double h)
     {
-        double X = right_mode(h, LANDA);
-        double p[4] = {h, LANDA, X, -X * X - LANDA * (X * X - 1) * (X * X - 1)};
+        double X = right_mode(h);
+        double p[4] = {h, LANDA, X, o1phi4::log_weight(h, X, LANDA, X)};
         unur_distr_cont_set_pdfparams(distr, p, 4);
         unur_distr_cont_set_center(distr, X);
         unur_distr_cont_set_mode(distr, X);

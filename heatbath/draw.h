@@ -1,5 +1,6 @@
-// The heat bath's one contact with the sampler library: how the sampler is
-// made for a simulation and how one site's value is drawn.
+// How the heat bath makes its sampler for a simulation and draws one site's
+// value from it.  (The Metropolis kernel takes the log weight from the same
+// library, sampler/weight.h.)
 #pragma once
 
 #include <cstdint>

@@ -12,15 +12,16 @@ namespace {
 inline double metropolis_site(double y, double h, double landa, int hits, double step, CounterStream &g,
                               std::uint64_t &accepted)
 {
-    // The part of S that depends on phi_x: s(y) = -h y + y^2 + landa (y^2 - 1)^2.
-    double sy = -h * y + y * y + landa * (y * y - 1) * (y * y - 1);
+    // The part of -S that depends on phi_x is the log weight of the heat
+    // bath, w(y) = h y - y^2 - landa (y^2 - 1)^2 (shift 0).
+    double wy = o1phi4::log_weight(h, 0.0, landa, y);
     for (int i = 0; i < hits; ++i) {
         const double z = y + step * (2 * unit_interval(g()) - 1);
-        const double sz = -h * z + z * z + landa * (z * z - 1) * (z * z - 1);
-        // Accept with probability min(1, exp(sy - sz)).
-        if (sz <= sy || unit_interval(g()) < std::exp(sy - sz)) {
+        const double wz = o1phi4::log_weight(h, 0.0, landa, z);
+        // Accept with probability min(1, exp(wz - wy)).
+        if (wz >= wy || unit_interval(g()) < std::exp(wz - wy)) {
             y = z;
-            sy = sz;
+            wy = wz;
             ++accepted;
         }
     }

@@ -104,7 +104,7 @@ ModeReport check_modes(const o1phi4::Table &t, double landa)
             r.worst_slope = s;
             r.worst_block = b.j;
         }
-        if (!(s <= MODE_SLOPE_TOL)) {
+        if (!(s <= X_MAX_SLOPE_TOL)) {
             std::snprintf(buf, sizeof buf,
                           "X_max = %.10g is not a mode of the weight at H = %.6f for Landa = %.10g (slope %.3g)",
                           x, b.H, landa, s * std::fmax(1.0, std::fabs(b.H)));

@@ -52,7 +52,7 @@ Bookkeeping check_bookkeeping(const o1phi4::Table &t);
 // Largest slope of the exponent at a block's X_max, relative to max(1, |H|),
 // for X_max to count as a mode of the weight at H: the generator stops its
 // mode search at a slope of 1e-8.  A wrong Landa moves the modes by far more.
-constexpr double MODE_SLOPE_TOL = 1e-6;
+constexpr double X_MAX_SLOPE_TOL = 1e-6;
 
 struct ModeReport {
     long blocks = 0;
@@ -212,8 +212,9 @@ struct SampleReport {
 // integral of the weight / (Nd_poi*a).  alpha is the level of both tests.
 SampleReport check_samples(const o1phi4::Sampler &s, double h, long n, int bins, double alpha, std::uint64_t seed);
 
-// Real roots of the cubic c - 2*x*(1 - 2*landa) - 4*landa*x^3 (the slope of
-// the exponent, shifted by c), in increasing order.
-std::vector<double> slope_roots(double landa, double c);
+// Real zeros of slope(landa, c, .), the cubic c - 2*x*(1 - 2*landa) -
+// 4*landa*x^3, in increasing order: the stationary points of the weight at
+// field value c.
+std::vector<double> stationary_points(double landa, double c);
 
 }  // namespace o1check

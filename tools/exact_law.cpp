@@ -84,7 +84,7 @@ Range range_of(double h, double X_max, double landa)
 {
     if (!(landa >= 0) || !std::isfinite(landa) || !std::isfinite(h) || !std::isfinite(X_max))
         fail("the weight needs finite h, X_max and Landa >= 0", h, X_max, landa);
-    const std::vector<double> st = slope_roots(landa, h);
+    const std::vector<double> st = stationary_points(landa, h);
     Range r{-INFINITY, st.front(), st.back()};
     for (double x : st) r.e_top = std::max(r.e_top, e0(h, landa, x));
     if (!std::isfinite(r.e_top) || !std::isfinite(r.lo) || !std::isfinite(r.hi))
@@ -123,7 +123,7 @@ double log_weight_integral(double h, double X_max, double landa)
     // Break points: the stationary points, each piece between them and the
     // ends cut in equal cells, so that no narrow peak escapes the rule.
     std::vector<double> stops{r.lo};
-    for (double x : slope_roots(landa, h)) stops.push_back(x);
+    for (double x : stationary_points(landa, h)) stops.push_back(x);
     stops.push_back(r.hi);
     std::vector<double> pts;
     for (std::size_t i = 0; i + 1 < stops.size(); ++i)

@@ -40,7 +40,7 @@ void scan_histogram(const o1phi4::Block &b, Scan &s, const MajorantOptions &o)
 {
     const int nd = static_cast<int>(b.p.size());
     const double p0 = b.p[0], X0 = b.p[static_cast<std::size_t>(nd - 1)];
-    const std::vector<double> stationary = slope_roots(s.landa, s.h);
+    const std::vector<double> stationary = stationary_points(s.landa, s.h);
 
     // Left tail on (-inf, p0]: points crowded near the anchor, and the
     // stationary points of C1L*x + C2L - exponent.
@@ -50,7 +50,7 @@ void scan_histogram(const o1phi4::Block &b, Scan &s, const MajorantOptions &o)
         const double x = p0 - spanL * f * f;
         s.point(b.C1L * x + b.C2L, x, 0);
     }
-    for (double x : slope_roots(s.landa, s.h - b.C1L))
+    for (double x : stationary_points(s.landa, s.h - b.C1L))
         if (x < p0) s.point(b.C1L * x + b.C2L, x, 0);
 
     // Steps: both ends, evenly spaced points, and the weight's stationary
@@ -73,7 +73,7 @@ void scan_histogram(const o1phi4::Block &b, Scan &s, const MajorantOptions &o)
         const double x = X0 + spanR * f * f;
         s.point(b.C1R * x + b.C2R, x, nd - 1);
     }
-    for (double x : slope_roots(s.landa, s.h - b.C1R))
+    for (double x : stationary_points(s.landa, s.h - b.C1R))
         if (x > X0) s.point(b.C1R * x + b.C2R, x, nd - 1);
 }
 

@@ -31,10 +31,10 @@
 namespace {
 
 // The tails are drawn this many decay lengths 1/|slope| beyond their anchor
-// (the majorant falls by e^4, about 55, over them).
-constexpr double TAIL_DECAY_LENGTHS = 4.0;
-// and at least this fraction of the span of the steps.
-constexpr double TAIL_SPAN_MIN = 0.1;
+// (the majorant falls by e^4, about 55, over them) ...
+constexpr double DRAWN_TAIL_DECAY_LENGTHS = 4.0;
+// ... and at least this fraction of the span of the steps.
+constexpr double DRAWN_TAIL_SHARE = 0.1;
 // x points per tail and per step (both ends included).
 constexpr int TAIL_POINTS = 150;
 constexpr int STEP_POINTS = 8;
@@ -116,7 +116,7 @@ struct Curve {
         std::vector<double> xs;
         for (int i = 0; i < n; ++i) xs.push_back(i + 1 == n ? x1 : x0 + (x1 - x0) * i / (n - 1));
         for (double h : {h_lo, h_hi})
-            for (double x : o1check::slope_roots(landa, h - c))
+            for (double x : o1check::stationary_points(landa, h - c))
                 if (x > x0 && x < x1) xs.push_back(x);
         std::sort(xs.begin(), xs.end());
         for (double x : xs) points.push_back(Point{x, k, c * x + C0, o1check::log_weight(h_lo, b.X_max, landa, x),
@@ -148,14 +148,14 @@ int plot_histogram(const o1phi4::Table &t, double landa, int m)
     field_range(t, m, lo, hi);
     const int nd = static_cast<int>(b.p.size());
     const double p0 = b.p[0], X0 = b.p[static_cast<std::size_t>(nd) - 1];
-    const double span = TAIL_SPAN_MIN * (X0 - p0);
+    const double span = DRAWN_TAIL_SHARE * (X0 - p0);
     Curve c{b, landa, lo, hi, {}};
-    c.piece(0, p0 - std::max(span, TAIL_DECAY_LENGTHS / std::fabs(b.C1L)), p0, TAIL_POINTS, b.C1L, b.C2L);
+    c.piece(0, p0 - std::max(span, DRAWN_TAIL_DECAY_LENGTHS / std::fabs(b.C1L)), p0, TAIL_POINTS, b.C1L, b.C2L);
     for (int k = 1; k + 1 < nd; ++k) {
         const double x0 = b.p[static_cast<std::size_t>(k)], x1 = b.p[static_cast<std::size_t>(k) + 1];
         c.piece(k, x0, x1, STEP_POINTS, 0, std::log(b.a / (x1 - x0)));
     }
-    c.piece(nd - 1, X0, X0 + std::max(span, TAIL_DECAY_LENGTHS / std::fabs(b.C1R)), TAIL_POINTS, b.C1R, b.C2R);
+    c.piece(nd - 1, X0, X0 + std::max(span, DRAWN_TAIL_DECAY_LENGTHS / std::fabs(b.C1R)), TAIL_POINTS, b.C1R, b.C2R);
 
     // The smallest ratio drawn, at either end of the field range.
     const Point *w = &c.points.front();

@@ -40,18 +40,14 @@ double g1(double x);
 double g2(double x);
 // Slope of the exponent: h - 2 x (1 - 2 Landa) - 4 Landa x^3.
 double g1p(double h, double x);
-// Logarithm of the weight at field value h with the given shift (X_max for
-// g1 and g2): h (x - shift) - x^2 - Landa (x^2 - 1)^2.
-double log_weight(double h, double shift, double x);
-// Real roots of g1p(h, x) = c in increasing order into roots[0..]; returns
-// their number (0 to 3; a double root may be found once or twice).  Needs
-// Landa >= 0.5, where the slope has at most three monotone pieces.
-int slope_roots(double h, double c, double roots[3]);
 // Scan and bisection steps of the last mode search in this thread (its cost,
 // for checks; nothing reads it to compute).
 extern thread_local long Mode_search_steps;
 // Right mode of the weight at field value h (needs Landa >= 0.5 and h >= 0).
-// Stops through nrerror if the scan finds no sign change of the slope.
+// Stops through nrerror if the scan finds no sign change of the slope.  The
+// first point whose slope is below MODE_SLOPE_TOL, not the exact zero that
+// o1phi4::stationary_points gives: the table prints this X_max and shifts
+// the weight by it.
 double g1_Deltax_xmaximum_3(double h);
 // Left mode of the weight at field value h, or NO_LEFT_MODE when the slope
 // is positive on the whole half-line left of -x_s.

@@ -5,6 +5,11 @@
 
 // Exit status of the one fatal stop that does not go through nrerror.
 constexpr int INTERVAL_MAX_EXIT = -1;
+// The scan returns its point times this when the bin equation is exactly 0
+// there.
+constexpr double EXACT_ZERO_FACTOR = 1.01;
+
+namespace {
 
 // A weight at one abscissa, kept with everything it depends on.  The bin
 // search asks for many intervals with the same left end (the scan and the
@@ -18,7 +23,7 @@ struct KeptWeight {
 
 // weight(x) at field value h (H for g1, Hsup for g2), from keep when
 // nothing it depends on has changed.
-static double kept(KeptWeight &keep, double (*weight)(double), double h, double x)
+double kept(KeptWeight &keep, double (*weight)(double), double h, double x)
 {
     if (!(x == keep.x && h == keep.h && X_max == keep.shift && Landa == keep.landa)) {
         keep.x = x;
@@ -29,6 +34,8 @@ static double kept(KeptWeight &keep, double (*weight)(double), double h, double 
     }
     return keep.value;
 }
+
+}  // namespace
 
 // Left of X_max the envelope runs along g1 (up to the left mode X_min, down
 // into the valley, up to X_max), right of it along g2 (up to X_max_sup, then
@@ -65,7 +72,7 @@ double root1(double (*fn)(double, double, double), double x1, double step, doubl
     for (;;) {
         x = x + step;
         double v = fn(x1, x, a);
-        if (v == 0) return 1.01 * x;
+        if (v == 0) return EXACT_ZERO_FACTOR * x;
         if (v > 0) return x;
         // Written as "not below" so that a non-finite xlimit ends the scan
         // instead of running it for ever.

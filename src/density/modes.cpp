@@ -2,14 +2,16 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
+#include "sampler/weight.h"
 
 thread_local long Mode_search_steps;
 
-// Positive zero of the second derivative of the exponent: the slope falls
-// strictly on [x_s, oo) and on (-oo, -x_s], so each holds at most one mode.
+// Both searches start at the slope's turning point x_s (or -x_s): the
+// slope falls strictly on [x_s, oo) and on (-oo, -x_s], so each holds at
+// most one mode.
 static double start_point()
 {
-    return std::sqrt(-(1 - 2 * Landa) / (6 * Landa));
+    return o1phi4::inflection(Landa);
 }
 
 double g1_Deltax_xmaximum_3(double h)

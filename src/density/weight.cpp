@@ -1,6 +1,7 @@
-#include <cmath>
-
+// The weight and its slope at the run's Landa, through the formulas of
+// sampler/weight.h.
 #include "density/density.h"
+#include "sampler/weight.h"
 
 double Landa;
 thread_local double H;
@@ -11,20 +12,15 @@ thread_local double X_max_sup;
 
 double g1(double x)
 {
-    return std::exp(log_weight(H, X_max, x));
+    return o1phi4::weight(H, X_max, Landa, x);
 }
 
 double g2(double x)
 {
-    return std::exp(log_weight(Hsup, X_max, x));
-}
-
-double log_weight(double h, double shift, double x)
-{
-    return h * (x - shift) - x * x - Landa * (x * x - 1) * (x * x - 1);
+    return o1phi4::weight(Hsup, X_max, Landa, x);
 }
 
 double g1p(double h, double x)
 {
-    return h - 2 * x * (1 - 2 * Landa) - 4 * Landa * x * x * x;
+    return o1phi4::slope(Landa, h, x);
 }

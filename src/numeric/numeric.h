@@ -1,4 +1,4 @@
-// Numerical toolkit: the fatal-error exit and the console output it shares
+// Numerical toolkit: the floating-point set-up hook, the fatal-error exit and the console output it shares
 // with the table generation, Romberg quadrature with its trapezoid stages and
 // Neville extrapolation, 1-based work vectors, and Ridders' root finder.
 #pragma once
@@ -20,6 +20,10 @@ constexpr int QROMB_K = 5;
 constexpr int ZRIDDR_MAXIT = 600;
 // Marker for "no estimate yet" in Ridders' method.
 constexpr double ZRIDDR_UNUSED = -1.11e30;
+
+// Empty hook for the floating-point set-up, called first by main and by
+// main_2.
+void precision();
 
 // Writes error_text and a newline to standard error, then
 // "...now exiting to system...", and ends the program with status 1 (through

@@ -4,10 +4,9 @@
 #include "density/density.h"
 #include "numeric/numeric.h"
 #include "run/run.h"
-#include "tables/tables.h"
 
 // Absolute tolerance of the bisection on the loss ratio.
-constexpr double RATIO_TOL = 0.01;
+constexpr double LOSS_RATIO_TOL = 0.01;
 // Midpoints of the bisection (the count test is "> 1000").
 constexpr int GRID_BISECTION_MAX = 1000;
 // Below this field value the outward step is H 1.3 + 0.1, from it on H 1.1.
@@ -70,7 +69,7 @@ void find_H_all()
         for (int n = 1;; n++) {
             H = (lo + hi) * 0.5;
             r = loss_ratio(u);
-            if (std::fabs(r - factor) < RATIO_TOL) break;
+            if (std::fabs(r - factor) < LOSS_RATIO_TOL) break;
             if (n > GRID_BISECTION_MAX) break;
             if (r < factor) {
                 lo = H;
@@ -78,11 +77,11 @@ void find_H_all()
                 hi = H;
             }
         }
-        if (count + 1 >= H_RESULT_SIZE) {
+        if (count + 1 >= GRID_SIZE) {
             char msg[200];
             std::snprintf(msg, sizeof msg,
                           "!!! The grid needs more than %d field values: increase the losses or decrease H_max",
-                          H_RESULT_SIZE);
+                          GRID_SIZE);
             nrerror(msg);
         }
         count = count + 1;

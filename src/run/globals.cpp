@@ -4,6 +4,4 @@ double H0, H_max, factor;
 int N_DH;
 double Hn[N_DH_MAX], D_Hn[N_DH_MAX];
 int count;
-double H_result[H_RESULT_SIZE];
-
-void precision() {}
+double H_result[GRID_SIZE];

@@ -9,6 +9,18 @@
 // Longest confirmation answer read as one token.
 constexpr int ANSWER_CHARS = 63;
 static const char NOT_AN_ANSWER[] = "!!! a whole number was expected as the answer (1 to continue)";
+// The run globals before the first dialogue, which replaces every one that is
+// used later.
+constexpr double INITIAL_H0 = 0;
+constexpr double INITIAL_H_MAX = 200;
+constexpr double INITIAL_FACTOR = 0.1;
+constexpr int INITIAL_N_DH = 3;
+constexpr double INITIAL_HN[INITIAL_N_DH + 1] = {0, 100, 1000, 10000};
+constexpr double INITIAL_D_HN[INITIAL_N_DH + 1] = {1, 0.0001, 0.1, 1};
+// The size estimate of the table file printed before the confirmation:
+// count * SIZE_CHARS_PER_POINT * nd / SIZE_CHARS_PER_MO.
+constexpr int SIZE_CHARS_PER_POINT = 30;
+constexpr int SIZE_CHARS_PER_MO = 750000;
 
 // The confirmation answer: a number, read as one token so that nothing of it
 // is left for the next read.  Only the value 1 goes on ("1.5" does not);
@@ -26,23 +38,19 @@ static bool confirmed()
 int main()
 {
     precision();
-    H0 = 0;
-    H_max = 200;
-    factor = 0.1;
-    N_DH = 3;
-    Hn[0] = 0;
-    Hn[1] = 100;
-    Hn[2] = 1000;
-    Hn[3] = 10000;
-    D_Hn[0] = 1;
-    D_Hn[1] = 0.0001;
-    D_Hn[2] = 0.1;
-    D_Hn[3] = 1;
+    H0 = INITIAL_H0;
+    H_max = INITIAL_H_MAX;
+    factor = INITIAL_FACTOR;
+    N_DH = INITIAL_N_DH;
+    for (int j = 0; j <= INITIAL_N_DH; j++) {
+        Hn[j] = INITIAL_HN[j];
+        D_Hn[j] = INITIAL_D_HN[j];
+    }
 
     bool go;
     do {
         in_out();
-        factor = factor * 0.5 + 1;
+        factor = factor * GRID_LOSS_SHARE + 1;
         if (!(factor > 1)) nrerror("The factor must be > 1. ");
         find_H_all();
         write_planning_files();
@@ -52,7 +60,7 @@ int main()
             std::printf("sorry, the number of pts for each histogram must be less than 600 => nd=600 =>losses min=1%% \n");
         std::printf("     -----------------------------------\n\n");
         std::printf("The size of the file \"O1_Phi4.res\" will be of %4.3f Mo\n",
-                    static_cast<double>(count) * 30 * nd / 750000);
+                    static_cast<double>(count) * SIZE_CHARS_PER_POINT * nd / SIZE_CHARS_PER_MO);
         std::printf("if the size of the file is too important, increase the losses or decrease H_max\n\n");
         std::printf("Do you want to continue (0=No, 1=yes)? (1) ->  ");
         go = confirmed();

@@ -1,22 +1,12 @@
 // Run control and field grid: the dialogue, the run loop, the search for the
-// field grid, its quantisation onto the field-index map, the planning files
-// and the point-count rule.
+// field grid, its quantisation onto the field-index map and the writing of
+// the planning files.
 #pragma once
 
 #include <cfloat>
 
-// The planning file (parameters and grid) and the snippet file (C and
-// FORTRAN lines and the index table), written by phase 1, read by phase 2.
-constexpr char PLAN_FILE[] = "temp2.tmp";
-constexpr char SNIPPET_FILE[] = "temp1.tmp";
-// Room of the mapping arrays (at most 99 intervals).
-constexpr int N_DH_MAX = 100;
-// Size of the list of grid field values (count <= 30000).
-constexpr int H_RESULT_SIZE = 30001;
-// Most entries of the field-index table.
-constexpr int INDEX_TABLE_MAX = 30000;
-// Most points of one histogram.
-constexpr int ND_MAX = 600;
+#include "plan/plan.h"
+
 // Weight at the right mode below which a field value is refused: phase 2's
 // root finder multiplies two values of the bin equation (of the order of a
 // bin's area), and that product must stay a normal double, with margin for
@@ -58,10 +48,7 @@ extern int N_DH;
 extern double Hn[N_DH_MAX], D_Hn[N_DH_MAX];
 // Grid field values H_result[0..count].
 extern int count;
-extern double H_result[H_RESULT_SIZE];
-
-// Empty hook, called first by main and by main_2.
-void precision();
+extern double H_result[GRID_SIZE];
 
 // Parameter dialogue: reads Landa, H0, H_max and the loss percentage p (asked
 // again while out of range), builds Hn, D_Hn, N_DH, leaves factor = p/100 and
@@ -71,7 +58,7 @@ void in_out();
 
 // Field grid: H_result[0..count] from H0 upwards until a value is not below
 // H_max, each placed where the mass left of the mode has lost factor - 1.
-// Stops through nrerror before the grid would pass H_RESULT_SIZE values.
+// Stops through nrerror before the grid would pass GRID_SIZE values.
 void find_H_all();
 // Integral of g1 from -3 to X_max in six pieces closing in on X_max.
 double left_integral();
@@ -84,10 +71,6 @@ void write_planning_files();
 // v as the C and FORTRAN lines print it ("%f"), read back as a compiler
 // reads the printed constant.
 double printed_value(double v);
-
-// Points per histogram for the loss factor f, 1 to ND_MAX.  When capped is not
-// null it receives whether the rule had to be capped at ND_MAX.
-int points_per_histogram(double f, bool *capped);
 
 // Largest H_max for the current Landa at which the weight at its right mode
 // stays at or above WEIGHT_FLOOR.

@@ -1,8 +1,8 @@
 #include <cmath>
 
 #include "density/density.h"
-#include "tables/tables.h"
 #include "run/run.h"
+#include "sampler/weight.h"
 
 // Bisection steps for the limit: far below the six decimals it is shown with.
 constexpr int LIMIT_BISECTION_STEPS = 100;
@@ -21,13 +21,13 @@ constexpr double SAMPLE_FLOOR = 1e-300;
 bool weight_sound_at(double h)
 {
     double X = g1_Deltax_xmaximum_3(h);
-    if (std::exp(log_weight(h, X, X)) < WEIGHT_FLOOR) return false;
+    if (std::exp(o1phi4::log_weight(h, X, Landa, X)) < WEIGHT_FLOOR) return false;
     // The first stages of phase 2's integral over [X_LEFT, X_RIGHT] sample
     // the weight at QUAD_SAMPLES + 1 evenly spaced points; a peak so narrow
     // that all of them underflow leaves the quadrature nothing to see.
     double best = -INFINITY;
     for (int k = 0; k <= QUAD_SAMPLES; k++)
-        best = std::fmax(best, log_weight(h, X, X_LEFT + k * (X_RIGHT - X_LEFT) / QUAD_SAMPLES));
+        best = std::fmax(best, o1phi4::log_weight(h, X, Landa, X_LEFT + k * (X_RIGHT - X_LEFT) / QUAD_SAMPLES));
     return !(std::exp(best) < SAMPLE_FLOOR);
 }
 

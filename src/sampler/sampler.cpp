@@ -73,7 +73,7 @@ struct Stationary {
 Stationary stationary_at(double landa, double h)
 {
     Stationary s{h, {0, 0, 0}, 0};
-    s.n = detail::stationary_points(landa, h, s.x);
+    s.n = stationary_points(landa, h, s.x);
     return s;
 }
 
@@ -113,14 +113,6 @@ void acceptance_bounds(double landa, double X_max, double a, double x0, double x
 // overflow of x*x where 2L*x*x is finite.
 double touching_k(double L, double x) { return 1 + (2 * L * (x - 1)) * (x + 1); }
 
-// The right mode of the weight at field value h > 0 for L > 0: the zero of
-// psi(x) = k(x) - h/(2x), where the slope h - 2x*k(x) of the exponent
-// vanishes.  psi rises on x > 0 (psi' = 4Lx + h/(2x^2)) from -infinity, so
-// the zero is unique; it lies below both max(1, h/2) and
-// 1 + cbrt(h/(4L)), where psi >= 0 (the second widened by MODE_BOUND_SLACK
-// against the rounding of the cube roots).  Newton's method inside the
-// bracket, bisecting when a step leaves it, ends within a unit or so in the
-// last place of the mode.
 // The field value from which the fallback's Gaussian is centred at the mode
 // T (for L > 0): both conditions hold for every T above a bound, and the
 // mode grows with h.  q(T) <= CENTRED_CURVATURE*k(T), with the curvature
@@ -136,6 +128,17 @@ double centred_from(double L)
     return 2 * std::sqrt(tt) * std::fmax(1 + 2 * L * (tt - 1), k_min);
 }
 
+// The right mode of the weight at field value h > 0 for L > 0: the zero of
+// psi(x) = k(x) - h/(2x), where the slope h - 2x*k(x) of the exponent
+// vanishes.  psi rises on x > 0 (psi' = 4Lx + h/(2x^2)) from -infinity, so
+// the zero is unique; it lies below both max(1, h/2) and
+// 1 + cbrt(h/(4L)), where psi >= 0 (the second widened by MODE_BOUND_SLACK
+// against the rounding of the cube roots).  Newton's method inside the
+// bracket, bisecting when a step leaves it, ends within a unit or so in the
+// last place of the mode.
+// Not stationary_points (weight.h): the two agree to a unit or so in the
+// last place, not to the bit, and the fallback's draws follow every bit of
+// the mode.
 double right_mode(double L, double h)
 {
     double lo = 0, hi = std::fmin(std::fmax(1.0, h / 2), (1 + std::cbrt(h) / std::cbrt(4 * L)) * (1 + MODE_BOUND_SLACK));
@@ -199,6 +202,11 @@ GaussEnvelope gauss_envelope(double landa, double h)
 }
 
 }  // namespace detail
+
+FieldError::FieldError(Kind kind, double h, long index, const std::string &message)
+    : std::domain_error(message), kind_(kind), h_(h), index_(index)
+{
+}
 
 void Xoshiro256ss::seed(std::uint64_t seed)
 {

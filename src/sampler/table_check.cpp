@@ -20,55 +20,14 @@ constexpr double AREA_TOL = 1e-9;
 // Largest slope of the exponent at a block's X_max, relative to max(1, |H|),
 // for X_max to count as the mode at H: the generator stops its mode search
 // at a slope of 1e-8, while a Landa off by 0.1 % gives slopes of some 1e-4.
-constexpr double MODE_SLOPE_TOL = 1e-6;
+constexpr double X_MAX_SLOPE_TOL = 1e-6;
 // A majorant below the weight by more than this relative amount fails; the
 // rounding of the exponents is many orders smaller.
 constexpr double MAJORANT_TOL = 1e-10;
-// Bisection steps: enough to reach adjacent doubles on any bracket.
-constexpr int BISECTION_STEPS = 2100;
-
-// The zero of detail::slope(landa, c, .) in [lo, hi], where it changes sign.
-double bisect(double landa, double c, double lo, double hi)
-{
-    const bool falling = detail::slope(landa, c, lo) >= 0;
-    for (int i = 0; i < BISECTION_STEPS; ++i) {
-        const double mid = 0.5 * (lo + hi);
-        if (mid <= lo || mid >= hi) break;
-        if ((detail::slope(landa, c, mid) >= 0) == falling) lo = mid;
-        else hi = mid;
-    }
-    return 0.5 * (lo + hi);
-}
 
 }  // namespace
 
 namespace detail {
-
-int stationary_points(double landa, double c, double roots[3])
-{
-    if (landa == 0) {
-        roots[0] = c / 2;
-        return 1;
-    }
-    // All zeros lie within the Cauchy bound of the monic cubic
-    // x^3 + (1 - 2 landa)/(2 landa) x - c/(4 landa).
-    const double R = 1 + std::fmax(std::fabs((1 - 2 * landa) / (2 * landa)), std::fabs(c / (4 * landa)));
-    if (!(landa > 0.5)) {
-        // The slope's derivative -2 (1 - 2 landa) - 12 landa x^2 <= 0: one zero.
-        roots[0] = bisect(landa, c, -R, R);
-        return 1;
-    }
-    // The slope falls, rises on (-xs, xs), falls: a zero in each part where
-    // it changes sign.
-    const double xs = std::sqrt((2 * landa - 1) / (6 * landa));
-    const double bounds[4] = {-R, -xs, xs, R};
-    int n = 0;
-    for (int i = 0; i < 3; ++i) {
-        const double sa = slope(landa, c, bounds[i]), sb = slope(landa, c, bounds[i + 1]);
-        if ((sa >= 0 && sb <= 0) || (sa <= 0 && sb >= 0)) roots[n++] = bisect(landa, c, bounds[i], bounds[i + 1]);
-    }
-    return n;
-}
 
 std::string shape_problem(const Block &b, long &line)
 {
@@ -90,41 +49,9 @@ std::string shape_problem(const Block &b, long &line)
     return std::string();
 }
 
-void Gap::at(double h_at, double x_at, double log_major, double log_w)
-{
-    const double g = log_major - log_w;
-    if (!(g >= gap)) {
-        gap = g;
-        h = h_at;
-        x = x_at;
-    }
-}
-
 void majorant_at(const Block &b, const std::vector<double> &log_height, double landa, double h, Gap &g)
 {
-    // The weight's largest value over a step lies at an edge or at a
-    // stationary point inside; a tail C1*x + C2 comes closest to the log
-    // weight at its anchor or where their slopes agree, a zero of the slope
-    // shifted by -C1.
-    const std::size_t nd = b.p.size();
-    double roots[3];
-    const int ns = stationary_points(landa, h, roots);
-    for (std::size_t k = 1; k + 1 < nd; ++k) {
-        const double lo = b.p[k], hi = b.p[k + 1], lh = log_height[k];
-        g.at(h, lo, lh, log_weight(h, b.X_max, landa, lo));
-        g.at(h, hi, lh, log_weight(h, b.X_max, landa, hi));
-        for (int i = 0; i < ns; ++i)
-            if (roots[i] > lo && roots[i] < hi) g.at(h, roots[i], lh, log_weight(h, b.X_max, landa, roots[i]));
-    }
-    const double pL = b.p[0], pR = b.p[nd - 1];
-    g.at(h, pL, b.C1L * pL + b.C2L, log_weight(h, b.X_max, landa, pL));
-    g.at(h, pR, b.C1R * pR + b.C2R, log_weight(h, b.X_max, landa, pR));
-    const int nl = stationary_points(landa, h - b.C1L, roots);
-    for (int i = 0; i < nl; ++i)
-        if (roots[i] < pL) g.at(h, roots[i], b.C1L * roots[i] + b.C2L, log_weight(h, b.X_max, landa, roots[i]));
-    const int nr = stationary_points(landa, h - b.C1R, roots);
-    for (int i = 0; i < nr; ++i)
-        if (roots[i] > pR) g.at(h, roots[i], b.C1R * roots[i] + b.C2R, log_weight(h, b.X_max, landa, roots[i]));
+    smallest_log_gap(LogHistogram{b.p.data(), log_height.data(), b.p.size(), b.X_max, b.C1L, b.C2L, b.C1R, b.C2R}, landa, h, g);
 }
 
 }  // namespace detail
@@ -189,8 +116,8 @@ TableCheck check_table(const Table &t, double landa)
     // number of the file that depends on Landa alone.
     for (std::size_t m = 0; m < t.blocks.size(); ++m) {
         const Block &b = t.blocks[m];
-        const double s = detail::slope(landa, b.H, b.X_max);
-        if (std::fabs(s) <= MODE_SLOPE_TOL * std::fmax(1.0, std::fabs(b.H))) continue;
+        const double s = slope(landa, b.H, b.X_max);
+        if (std::fabs(s) <= X_MAX_SLOPE_TOL * std::fmax(1.0, std::fabs(b.H))) continue;
         std::snprintf(buf, sizeof buf,
                       "histogram %zu: X_max = %.17g is not the mode of the weight at H = %.17g for landa = %.17g (slope %.3g): "
                       "was the table made for another Landa?",

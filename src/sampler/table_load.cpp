@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sampler/sampler.h"
+#include "sampler/table.h"
 
 namespace o1phi4 {
 
@@ -341,8 +341,8 @@ void read_c_map(Reader &r, Table &t)
 
 // The FORTRAN lines: "IF(h.LT.UD0 ) THEN" / "\t j=C+int(h/DD0)", later ones
 // after "ELSE ", then "ELSE", the WRITE line, "STOP 1", "ENDIF", the end line.
-// Tables written before the bound and the step became double-precision
-// literals have them without "D0", and a bare "STOP": both forms are read.
+// The bound and the step may also come without "D0" (single-precision
+// literals) and the stop as a bare "STOP": tables of either form are read.
 void read_fortran_map(Reader &r, Table &t)
 {
     // A number, then the double-precision suffix where the file has it.
@@ -487,26 +487,14 @@ void check_map_range(const Table &t)
     }
 }
 
-// served_lo/served_hi: field index j lies in the C line i whose range
-// [lower_i, upper_i) holds the field values h with offset_i + trunc(h/step_i) = j.
+// served_lo/served_hi, for every block.
 void served_ranges(Table &t)
 {
     const std::size_t n = t.blocks.size();
-    t.served_lo.assign(n, NAN);
-    t.served_hi.assign(n, NAN);
-    for (std::size_t e = 0; e < t.index_j.size(); ++e) {
-        const std::size_t m = static_cast<std::size_t>(t.index_m[e]);
-        double lower = t.H0;
-        for (const FieldInterval &f : t.c_map) {
-            double lo, hi;
-            if (o1_table_format::index_cell(static_cast<double>(t.index_j[e] - f.offset), f.step,
-                                            std::fmax(lower, t.H0), std::fmin(f.upper, t.H_max), lo, hi)) {
-                t.served_lo[m] = std::isnan(t.served_lo[m]) ? lo : std::fmin(t.served_lo[m], lo);
-                t.served_hi[m] = std::isnan(t.served_hi[m]) ? hi : std::fmax(t.served_hi[m], hi);
-            }
-            lower = f.upper;
-        }
-    }
+    t.served_lo.resize(n);
+    t.served_hi.resize(n);
+    o1_table_format::served_ranges(t.c_map.data(), t.c_map.size(), t.index_j.data(), t.index_m.data(), t.index_j.size(),
+                                   t.H0, t.H_max, t.served_lo.data(), t.served_hi.data(), n);
 }
 
 }  // namespace
@@ -531,11 +519,6 @@ std::string printable(const std::string &s)
 TableError::TableError(const std::string &file, long line, const std::string &message)
     : std::runtime_error(printable(file) + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + printable(message)),
       line_(line)
-{
-}
-
-FieldError::FieldError(Kind kind, double h, long index, const std::string &message)
-    : std::domain_error(message), kind_(kind), h_(h), index_(index)
 {
 }
 

@@ -4,53 +4,25 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
-#include "run/run.h"
+#include "plan/plan.h"
+#include "sampler/table_format.h"
+#include "sampler/weight.h"
 #include "tables/tables.h"
 
 static const char TABLE_FILE[] = "O1_Phi4.res";
 static const char CURVE_FILE[] = "O1_g1_f1_Phi4.res";
 // Points of the diagnostic curve beyond the first.
 constexpr int CURVE_STEPS = 10000;
-
-// The plan written by phase 1.
-struct Plan {
-    double h0, h_max, factor;
-    int N;  // index of the last histogram
-    int M;  // number of entries of the field-index table
-};
-
-static Plan read_plan()
-{
-    Plan p{};
-    FILE *f = open_file(PLAN_FILE, "r");
-    // Counts are read wide, so that an absurd count is refused instead of
-    // overflowing an int.
-    long long histograms = 0, M = 0;
-    if (std::fscanf(f, "%lf %lf\n", &p.h0, &p.h_max) != 2 || std::fscanf(f, "%lld %lf\n", &histograms, &p.factor) != 2)
-        file_error("cannot read the parameters from", PLAN_FILE);
-    long long N = histograms - 1;
-    if (N > N_HISTOGRAM_MAX) {
-        std::printf("N_histogram=%lld >= N_histogram_MAX=%d\n", N, N_HISTOGRAM_MAX);
-        nrerror("N_histogram must be < N_histogram_MAX\n");
-    }
-    if (N < 0 || !std::isfinite(p.h0) || !std::isfinite(p.h_max) || !(p.factor > 1.0) || !std::isfinite(p.factor))
-        file_error("found impossible parameters in", PLAN_FILE);
-    p.N = static_cast<int>(N);
-    for (int i = 0; i <= p.N; i++) {
-        long long unused;
-        if (std::fscanf(f, "%lld %lf\n", &unused, &Hlist[i]) != 2 || !std::isfinite(Hlist[i]))
-            file_error("cannot read the field values from", PLAN_FILE);
-    }
-    if (std::fscanf(f, "%lld\n", &M) != 1 || M < 0 || M > INDEX_TABLE_MAX)
-        file_error("cannot read the size of the index table from", PLAN_FILE);
-    p.M = static_cast<int>(M);
-    std::fclose(f);
-    return p;
-}
+// A correction ratio above this is reported on the console.
+constexpr double CORRECTION_REPORTED = 1.1;
+// The loss printed for a histogram: the growth of its area over the first
+// estimate (the integral over Nd_poi), times this, in per cent.
+constexpr double LOSS_PER_AREA_GROWTH = 1.5;
+constexpr double PERCENT = 100;
 
 static void write_header(FILE *out, const Plan &p)
 {
-    std::fprintf(out, "-> O(1) with H0=%f -> H_max=%f and loss=%f%%\n", p.h0, p.h_max, (p.factor - 1) * 200);
+    std::fprintf(out, "-> O(1) with H0=%f -> H_max=%f and loss=%f%%\n", p.h0, p.h_max, (p.factor - 1) * LOSS_PERCENT_PER_FACTOR);
     std::fprintf(out, "------------------------------------------------------\n");
     std::fprintf(out, "----> 1. copy these lines (do not remove!) -----------------\n");
     std::fprintf(out, "--> a. in C: at the beginning of the main program \n");
@@ -87,7 +59,7 @@ static bool right_tail_below_weight()
 {
     int last = Nd_poi - 1;
     double x = C3[last];
-    double F = log_weight(Hsup, X_max, x);
+    double F = o1phi4::log_weight(Hsup, X_max, Landa, x);
     return C1[last] * x + C2[last] < F;
 }
 
@@ -137,7 +109,7 @@ void make_histogram(int j, int N, double h_max, HistogramOutput &out)
     H = Hlist[j];
     // The last histogram serves every field value from its own up to
     // H_max, which quantisation can put more than 0.4 above it.
-    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + LAST_HISTOGRAM_REACH, h_max);
+    Hsup = (j < N) ? Hlist[j + 1] : std::fmax(H + o1_table_format::LAST_HISTOGRAM_REACH, h_max);
     X_min = g1_Deltax_xmaximum_4(H);
     X_max = g1_Deltax_xmaximum_3(H);
     X_max_sup = g1_Deltax_xmaximum_3(Hsup);
@@ -154,8 +126,8 @@ void make_histogram(int j, int N, double h_max, HistogramOutput &out)
         Strict_right_tail = false;
         if (right_tail_below_weight()) histogram_error("the right tail stays below the weight", j);
     }
-    if (r > 1.1) console_printf("!!! H=%f, factor=%f\n", H, r);
-    double loss = (a / a0 - 1) * 1.5 * 100;
+    if (r > CORRECTION_REPORTED) console_printf("!!! H=%f, factor=%f\n", H, r);
+    double loss = (a / a0 - 1) * LOSS_PER_AREA_GROWTH * PERCENT;
     if (!histogram_finite(loss, a)) histogram_error("the histogram is not finite", j);
     if (!std::isnan(Served_lo[j])) prove_majorant(j, a, Served_lo[j], Served_hi[j]);
     console_printf("Histogram=%d, H=%f, number of pts=%d, loss=%f%%\n", j, H, Nd_poi, loss);
@@ -180,16 +152,16 @@ int main_2()
     for (int i = 0; i < TABLE_SIZE; i++) f1[i] = 0.0;
     int threads = histogram_threads();
 
-    Plan p = read_plan();
+    Plan p = read_plan(Hlist);
     Nd_poi = points_per_histogram(p.factor, nullptr);
-    if (Nd_poi < ND_POI_MIN) {
+    if (Nd_poi < o1_table_format::ND_POI_MIN) {
         char msg[200];
         std::snprintf(msg, sizeof msg, "!!! Nd_poi=%d: a histogram needs at least %d points, decrease the losses",
-                      Nd_poi, ND_POI_MIN);
+                      Nd_poi, o1_table_format::ND_POI_MIN);
         nrerror(msg);
     }
 
-    read_served_ranges(p.N, p.h0, p.h_max);
+    read_served_ranges(p.N, p.h0, p.h_max, Served_lo, Served_hi);
     // Both output files replace the previous ones only once the run has
     // succeeded; a stop leaves those untouched.
     FILE *out = open_output(TABLE_FILE);

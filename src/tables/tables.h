@@ -7,15 +7,10 @@
 #include <string>
 
 #include "numeric/numeric.h"
-#include "sampler/table_format.h"
+#include "plan/plan.h"
 
-using o1_table_format::LAST_HISTOGRAM_REACH;
-using o1_table_format::ND_POI_MIN;
-
-// Size of every per-histogram array and of the list of field values.
+// Size of the arrays of the histogram being built (entries 0..Nd_poi).
 constexpr int TABLE_SIZE = 30001;
-// Largest index of the last histogram that the list of field values holds.
-constexpr int N_HISTOGRAM_MAX = 30000;
 // Scan step and bracket width of the bin-edge search.
 constexpr double ACC_INTERVAL = 0.1;
 // Accuracy of the bin-edge root and size of the final nudge.
@@ -38,9 +33,6 @@ constexpr double TAIL_REL_CHANGE = 0.02;
 // The step region ends this much (divided by the number of step bins) right
 // of the tangent point of the right tail while the edges are searched.
 constexpr double XLIMIT_MARGIN = 0.01;
-// Ends of the range of the integral and of the diagnostic curve.
-constexpr double X_LEFT = -3.0;
-constexpr double X_RIGHT = 6.0;
 // Field value whose histogram prints the debug lines.
 constexpr double DEBUG_H = 1.6;
 // Most threads O1_PHI4_THREADS may ask for: far more than any machine this
@@ -56,7 +48,7 @@ extern double Acc_interval, Acc_ridders, Acc_a;
 // Number of pieces of every histogram of the run.
 extern int Nd_poi;
 // Field values of the histograms.
-extern double Hlist[TABLE_SIZE];
+extern double Hlist[GRID_SIZE];
 
 // The state of the histogram being built: each thread that builds
 // histograms has its own.
@@ -74,9 +66,9 @@ extern thread_local double x1[TABLE_SIZE], f1[TABLE_SIZE];
 // came out below the weight.
 extern thread_local bool Strict_right_tail;
 // Field values the index table sends to each histogram (through the C lines
-// of the snippet file): [Served_lo[j], Served_hi[j]], both NaN when no entry
-// names histogram j (it is never drawn from).
-extern double Served_lo[TABLE_SIZE], Served_hi[TABLE_SIZE];
+// of the snippet file, read_served_ranges): [Served_lo[j], Served_hi[j]], both
+// NaN when no entry names histogram j (it is never drawn from).
+extern double Served_lo[GRID_SIZE], Served_hi[GRID_SIZE];
 
 // The envelope evaluator's modes.  The edge array x1 is in one of two frames:
 // full (count Nd_poi: x1[1] the end of the left tail, x1[2..Nd_poi-1] the
@@ -127,10 +119,6 @@ double find_a(double a0, double edges[], int nd);
 // the weight (fatal if one is below) and finishes the tails.
 double corrections(double edges[], double heights[], double *a, int nd);
 
-// Reads the C lines and the index table of "temp1.tmp" into Served_lo and
-// Served_hi for the histograms 0..N, clipped to [h0, h_max).  A file that
-// does not have them stops through nrerror.
-void read_served_ranges(int N, double h0, double h_max);
 // Proves the finished histogram j (area a) a majorant of the weight, as its
 // block writes it, at h_lo, h_hi and field values between: both tails over
 // their whole half-lines and every step over its whole width.  Where log

@@ -2,18 +2,29 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
+#include "sampler/weight.h"
 #include "tables/tables.h"
+
+// The left tail is the tangent of log g1 at TANGENT_FAR for H below
+// TANGENT_NEAR_FROM, at TANGENT_NEAR for H below SLOPE_H_FROM, and has the
+// slope H from there on.
+constexpr double TANGENT_NEAR_FROM = 1.0;
+constexpr double SLOPE_H_FROM = 1.5;
+constexpr double TANGENT_FAR = -1.1;
+constexpr double TANGENT_NEAR = -1.0;
+// The right tail's iteration starts at this multiple of the mode at Hsup.
+constexpr double RIGHT_TAIL_START = 1.1;
 
 // Left tail of the trial area a; returns its finite end.
 static double build_left_tail(double a)
 {
-    if (H < 1.5) {
+    if (H < SLOPE_H_FROM) {
         // Tangent of log g1 at x0 = -1.1 (H < 1) or -1 (1 <= H < 1.5).
-        double x0 = (H < 1) ? -1.1 : -1.0;
+        double x0 = (H < TANGENT_NEAR_FROM) ? TANGENT_FAR : TANGENT_NEAR;
         double s = g1p(H, x0);
         C1[0] = s;
         // log_weight with the shift 0: H x0 - x0^2 - Landa (x0^2 - 1)^2.
-        C2[0] = log_weight(H, 0.0, x0) - s * x0 - H * X_max;
+        C2[0] = o1phi4::log_weight(H, 0.0, Landa, x0) - s * x0 - H * X_max;
         C3[0] = (std::log(a * s) - C2[0]) / s;
     } else {
         // Slope H over the largest value of -x^2 - Landa (x^2 - 1)^2, which
@@ -31,13 +42,13 @@ static double build_left_tail(double a)
 // which the tangent holds the area a.
 static void build_right_tail(double a, int n)
 {
-    double v = 1.1 * X_max_sup;
+    double v = RIGHT_TAIL_START * X_max_sup;
     double F, S;
     int count = 0;
     for (;;) {
         count++;
         X0 = v;
-        F = log_weight(Hsup, X_max, v);
+        F = o1phi4::log_weight(Hsup, X_max, Landa, v);
         S = g1p(Hsup, v);
         Xlimit = v + (std::log(-a * S) - F) / S;
         if (X0 > Xlimit) {

@@ -84,8 +84,8 @@ TEST(Dialogue, RefusedValueIsAskedAgain)
 }
 
 // A limit the dialogue names is accepted when typed back: the largest H_max
-// (Landa 1 and 2 once printed it rounded up, above the limit) and the
-// narrowest range (H0 + 0.000001 came out a few ulps narrower for 2.7).
+// (for Landa 1 and 2 the limit rounded to six decimals lies above it) and
+// the narrowest range (H0 + 0.000001 comes out a few ulps narrower for 2.7).
 TEST(Dialogue, PrintedLimitIsAcceptedWhenTypedBack)
 {
     for (const char *landa : {"1", "2", "1000"}) {

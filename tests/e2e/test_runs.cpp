@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sampler/weight.h"
 #include "test_support.h"
 
 namespace {
@@ -131,7 +132,7 @@ TEST_F(TypicalRun, RightTailBoundsTheNextWeightAtItsAnchor)
             Hsup = H + 0.4;
         }
         // log g2 at X0, with Landa = 1.
-        double F = Hsup * (X0 - X_max) - X0 * X0 - (X0 * X0 - 1) * (X0 * X0 - 1);
+        double F = o1phi4::log_weight(Hsup, X_max, 1.0, X0);
         if (!(C1r * X0 + C2r >= F)) below += " " + std::to_string(H);
     }
     EXPECT_EQ(below, "") << "right tail below the weight at H =" << below;

@@ -168,8 +168,8 @@ TEST(LossPicture, IsDrawnOverTheWholeFieldRangeForBothTables)
     }
 }
 
-// A field value the table does not serve, a block with a = -1 (which gave a
-// picture of "-nan" acceptance), a Landa the table was not made for, and a
+// A field value the table does not serve, a block with a = -1 (its picture
+// would show a "-nan" acceptance), a Landa the table was not made for, and a
 // FIFO without a writer: each refused at once, and nothing drawn.
 TEST(HistogramPictureInput, RefusesWhatItCannotDraw)
 {

@@ -202,8 +202,9 @@ std::string without_fortran_lines(std::string s)
     return from == std::string::npos || to == std::string::npos ? s : s.erase(from, to - from);
 }
 
-// Where the walk meets every index step, both files are byte for byte what
-// they were before indices could be filled in, but for the FORTRAN lines.
+// Where the walk meets every index step, no index is filled in: both files
+// are byte for byte the ones recorded for these sets, but for the FORTRAN
+// lines.
 TEST_F(PlanningFiles, SetsWithoutHolesKeepTheirFilesButTheFortranLines)
 {
     struct Case {

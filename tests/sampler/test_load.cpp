@@ -201,6 +201,26 @@ TEST(TableLoad, FieldIndexTakesTheFirstLineWhoseBoundTheValueIsBelow)
     }
 }
 
+// A cell holds exactly the field values whose quotient, rounded as a
+// compiled line rounds it, truncates to its index: its first double does and
+// the one before it does not; the one before its end does and its end not.
+// Indices whose q*step lies on the wrong side of the line's boundary (16,
+// 28, 9, 18 for their steps), the index 0 and negative field values.
+TEST(TableLoad, IndexCellsAreWhatTheCompiledLineComputes)
+{
+    const struct {
+        double q, step;
+    } cases[] = {{3, 0.1}, {16, 0.1}, {28, 0.04}, {9, 0.004}, {18, 0.3}, {0, 0.3}, {-1, 0.3}, {-17, 0.1}, {1234567, 0.004}};
+    for (const auto &c : cases) {
+        double lo, hi;
+        ASSERT_TRUE(o1_table_format::index_cell(c.q, c.step, -1e9, 1e9, lo, hi)) << c.q << " " << c.step;
+        EXPECT_EQ(std::trunc(lo / c.step), c.q) << c.q << " " << c.step;
+        EXPECT_NE(std::trunc(std::nextafter(lo, -INFINITY) / c.step), c.q) << c.q << " " << c.step;
+        EXPECT_EQ(std::trunc(std::nextafter(hi, -INFINITY) / c.step), c.q) << c.q << " " << c.step;
+        EXPECT_NE(std::trunc(hi / c.step), c.q) << c.q << " " << c.step;
+    }
+}
+
 TEST(TableLoad, FieldValuesTheTableDoesNotServeAreRefused)
 {
     const Sampler s(o1phi4::load_table(table_path("h5")), 1.0);

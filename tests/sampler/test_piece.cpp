@@ -1,6 +1,6 @@
 // The draw's choice of a piece and of the point within it, floor(n*r/2^64)
 // and the low word of n*r from 64-bit products, against the compiler's
-// 128-bit product: the same bits, so the same draws as when it was one.
+// 128-bit product: the same bits, so the same draws.
 #include <gtest/gtest.h>
 
 #include <cstdint>

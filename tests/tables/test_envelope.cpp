@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "density/density.h"
+#include "sampler/weight.h"
 #include "tables/tables.h"
 #include "histogram_state.h"
 #include "test_support.h"
@@ -21,7 +22,7 @@ void tails(double a, int n, int full = 0)
     if (full > 0) xo_xnd_change(6, a, &bin, f.data(), x.data(), &full);
 }
 
-double log_g2(double x) { return Hsup * (x - X_max) - x * x - Landa * (x * x - 1) * (x * x - 1); }
+double log_g2(double x) { return o1phi4::log_weight(Hsup, X_max, Landa, x); }
 
 }  // namespace
 

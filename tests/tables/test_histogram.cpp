@@ -12,6 +12,7 @@
 
 #include "density/density.h"
 #include "numeric/numeric.h"
+#include "sampler/weight.h"
 #include "tables/tables.h"
 #include "histogram_state.h"
 #include "test_support.h"
@@ -204,8 +205,8 @@ TEST(MajorantProofDeathTest, FindsEveryPieceBelowTheWeightAndPassesASoundHistogr
         // A tail is lowered to c.shift below the weight at its anchor, at
         // the end of the range where the weight is larger on its side.
         const int last = Nd_poi - 1;
-        if (c.piece == -1) C2[0] -= C1[0] * C3[0] + C2[0] - log_weight(0.0, X_max, C3[0]) + c.shift;
-        if (c.piece == 1000) C2[last] -= C1[last] * C3[last] + C2[last] - log_weight(c.h_hi, X_max, C3[last]) + c.shift;
+        if (c.piece == -1) C2[0] -= C1[0] * C3[0] + C2[0] - o1phi4::log_weight(0.0, X_max, Landa, C3[0]) + c.shift;
+        if (c.piece == 1000) C2[last] -= C1[last] * C3[last] + C2[last] - o1phi4::log_weight(c.h_hi, X_max, Landa, C3[last]) + c.shift;
         if (c.piece > 0 && c.piece < Nd_poi) x1[c.piece] += c.shift * (c.piece == 1 ? 1 : x1[c.piece + 1] - x1[c.piece]);
         if (!c.message) {
             prove_majorant(7, a, 0.0, c.h_hi);
@@ -218,8 +219,8 @@ TEST(MajorantProofDeathTest, FindsEveryPieceBelowTheWeightAndPassesASoundHistogr
 }
 
 // Landa 5 at 1 % (600 points): the area search runs out of bisection steps on
-// a jump of Xlimit, and its last trial area had laid edges past the tail
-// start; the histogram is still finished, a majorant over its range.
+// a jump of Xlimit, and its last trial area lays edges past the tail start;
+// the histogram is still finished, a majorant over its range.
 TEST(BinSearch, SearchEndingPastTheTailStartLeavesRoomForTheLastBins)
 {
     set_histogram(83.812, 83.944);
@@ -268,9 +269,9 @@ TEST(MajorantProofDeathTest, EachCheckAloneFindsTheFaultOnlyItSees)
             X_point[k] = 0;
         }
         C1[0] = 10.0;
-        C2[0] = log_weight(0.0, X_max, -3.0) + 1.0 - C1[0] * -3.0;
+        C2[0] = o1phi4::log_weight(0.0, X_max, Landa, -3.0) + 1.0 - C1[0] * -3.0;
         C1[5] = c.right_slope;
-        C2[5] = log_weight(0.0, X_max, 2.5) + 0.5 - C1[5] * 2.5;
+        C2[5] = o1phi4::log_weight(0.0, X_max, Landa, 2.5) + 0.5 - C1[5] * 2.5;
         if (!c.message) {
             prove_majorant(3, c.a, 0.0, 0.0);
             continue;
@@ -314,7 +315,7 @@ TEST(ServedRanges, MatchHandWorkedRangesOfTheCLines)
                                            << c.entries;
         ASSERT_EQ(chdir(dir.c_str()), 0);
         const int N = static_cast<int>(c.lo.size()) - 1;
-        read_served_ranges(N, c.h0, c.h_max);
+        read_served_ranges(N, c.h0, c.h_max, Served_lo, Served_hi);
         ASSERT_EQ(chdir(cwd), 0);
         EXPECT_EQ(Served_lo[0], c.h0) << "H0 itself is served: " << hex(Served_lo[0]);
         for (int m = 0; m <= N; m++) {

@@ -86,7 +86,7 @@ std::string damage(const std::string &text, const o1phi4::Table &t, int m, Damag
         // Lowered to 0.9 below the largest weight of the histogram's range at
         // the anchor (the weight at the upper field value h_hi there).
         const double X0 = b.p[static_cast<std::size_t>(nd) - 1];
-        const double e = h_hi * (X0 - b.X_max) - X0 * X0 - (X0 * X0 - 1) * (X0 * X0 - 1);
+        const double e = o1phi4::log_weight(h_hi, b.X_max, 1.0, X0);
         const double gap = b.C1R * X0 + b.C2R - e;
         char buf[128];
         std::snprintf(buf, sizeof buf, "%.16e %.16e %.16e %.16e", b.C1L, b.C2L, b.C1R, b.C2R - gap - 0.9);
@@ -167,14 +167,14 @@ TEST(DamagedTable, OneMillionthBelowTheWeightFails)
     const std::size_t ms = static_cast<std::size_t>(m);
     const o1phi4::Block &b = sound.blocks[ms];
     const double h_lo = sound.served_lo[ms], h_hi = sound.served_hi[ms];
-    const double mode = o1check::slope_roots(1.0, h_hi).back();
+    const double mode = o1check::stationary_points(1.0, h_hi).back();
     std::size_t k = 1;
     while (b.p[k + 1] <= mode) ++k;
     // Largest weight over the step and the served range: at an end of the
     // range (log-linear in h), at an edge or a stationary point in x.
     double w = 0;
     for (const double h : {h_lo, h_hi}) {
-        std::vector<double> xs = o1check::slope_roots(1.0, h);
+        std::vector<double> xs = o1check::stationary_points(1.0, h);
         xs.push_back(b.p[k]);
         xs.push_back(b.p[k + 1]);
         for (const double x : xs)

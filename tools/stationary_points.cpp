@@ -9,13 +9,15 @@ namespace o1check {
 
 namespace {
 
-constexpr int BISECTION_STEPS = 400;
+// Halvings of a bracket: from the widest, below 2e100, to within 1e-20 of
+// the root (adjacent doubles for roots of magnitude 1e-4 and more).
+constexpr int ROOT_BISECTION_STEPS = 400;
 
 // Root of a decreasing (dir = -1) or increasing (dir = +1) cubic on [a, b]
-// whose ends have opposite signs: bisection down to adjacent doubles.
+// whose ends have opposite signs, by bisection.
 double bisect(double landa, double c, double a, double b, int dir)
 {
-    for (int i = 0; i < BISECTION_STEPS; ++i) {
+    for (int i = 0; i < ROOT_BISECTION_STEPS; ++i) {
         const double m = 0.5 * (a + b);
         if (m <= a || m >= b) break;
         const double f = slope(landa, c, m);
@@ -28,7 +30,7 @@ double bisect(double landa, double c, double a, double b, int dir)
 
 }  // namespace
 
-std::vector<double> slope_roots(double landa, double c)
+std::vector<double> stationary_points(double landa, double c)
 {
     std::vector<double> r;
     if (landa == 0) {

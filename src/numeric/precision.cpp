@@ -1,0 +1,3 @@
+#include "numeric/numeric.h"
+
+void precision() {}
