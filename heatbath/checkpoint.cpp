@@ -25,6 +25,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -121,10 +122,14 @@ File open_regular(const std::string &path, const char *what, off_t &size)
     throw std::runtime_error(path + ": " + what);
 }
 
+// x with the fewest digits that read back as x.
 std::string number(double x)
 {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", x);
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, x);
+        if (std::strtod(buf, nullptr) == x) break;
+    }
     return buf;
 }
 

@@ -193,12 +193,15 @@ int run(const o1hb::Options &o)
     // A resumed run's checkpoint already holds its first state, unless it goes to another file.
     const bool same_checkpoint = !o.resume.empty() && o1hb::same_file(o.checkpoint, o.resume);
     Checkpoints checkpoints(o, table_id, series, same_checkpoint ? first : ~std::uint64_t(0));
+    // From here on SIGINT and SIGTERM stop the run after the sweep in progress.
+    on_stop_signals(ask_to_stop);
     // A new run's first checkpoint holds its start: a folder that does not
     // take it is found before any sweep.
     if (checkpoints.on() && o.resume.empty()) {
         try {
             checkpoints.write(start, series_bytes);
         } catch (const std::exception &e) {
+            on_stop_signals(SIG_DFL);
             std::fclose(series);
             return bad_input(e.what());
         }
@@ -207,7 +210,6 @@ int run(const o1hb::Options &o)
     Progress progress(o.progress || ::isatty(STDERR_FILENO), p, first);
     bool write_failed = false;
     o1hb::RunResult r;
-    on_stop_signals(ask_to_stop);
     try {
         r = o1hb::simulate(p, sampler.get(), std::move(start), [&](const o1hb::ChainState &s, const o1hb::Sample *sample) {
             if (sample) {
