@@ -80,12 +80,14 @@ void check_run_files(const Options &o)
                 throw std::invalid_argument(std::string(out.what) + " " + out.path + " is " + outputs[j].what + " " +
                                             outputs[j].path + ": give them different names");
     }
-    // The configuration is written at the end of the run: its folder must take it.
-    if (!o.save_config.empty()) {
-        const std::filesystem::path dir = std::filesystem::path(o.save_config).parent_path();
+    // The checkpoint and the configuration are written under a temporary
+    // name beside them, later in the run: their folders must take it.
+    for (const Named &out : outputs) {
+        if (&out.path == &o.series) continue;
+        const std::filesystem::path dir = std::filesystem::path(out.path).parent_path();
         const std::string d = dir.empty() ? "." : dir.string();
         if (::access(d.c_str(), W_OK) != 0)
-            throw std::invalid_argument("the configuration file " + o.save_config + " cannot be written: its folder " + d +
+            throw std::invalid_argument(std::string(out.what) + " " + out.path + " cannot be written: its folder " + d +
                                         " is not writable (" + std::strerror(errno) + ")");
     }
     if (o.replace) return;

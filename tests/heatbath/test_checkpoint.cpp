@@ -183,6 +183,7 @@ TEST(HeatBathCheckpoint, WhatDoesNotFitIsRefusedBeforeAnySweep)
              Case{args + " --series new.dat --start ck.bin --size 6", "--start ck.bin: a configuration of d=3 L=4"},
              Case{args + " --series fifo", "the series file fifo: a FIFO with no reader"},
              Case{args + " --series new.dat --checkpoint-every 5", "--checkpoint-every needs --checkpoint"},
+             Case{args + " --series new.dat --checkpoint no/ck.bin", "the checkpoint no/ck.bin cannot be written: its folder no"},
          }) {
         EXPECT_EQ(run(dir, c.args), 2) << c.args;
         const std::string err = read_file(dir + "/err.txt");
@@ -191,4 +192,7 @@ TEST(HeatBathCheckpoint, WhatDoesNotFitIsRefusedBeforeAnySweep)
         EXPECT_TRUE(read_file(dir + "/s.dat") == series && read_file(dir + "/ck.bin") == ck) << c.args << ": a file changed";
         EXPECT_EQ(file_size(dir + "/new.dat"), -1) << c.args << ": a sweep ran";
     }
+    // The configuration of a checkpoint starts a run with other parameters.
+    EXPECT_EQ(run(dir, args + " --beta 0.38 --series new.dat --start ck.bin"), 0) << read_file(dir + "/err.txt");
+    EXPECT_TRUE(has(read_file(dir + "/new.dat"), " start=ck.bin\n"));
 }
