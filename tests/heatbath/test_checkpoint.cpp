@@ -90,7 +90,7 @@ TEST(HeatBathCheckpoint, StoppedAtARandomMomentAndResumedGivesTheSameSeries)
         bool in_thermalisation;  // sent during the thermalisation (else among the measured sweeps)
         bool checkpoint;
     };
-    const std::string hb = "--landa 1.1 --table " + TABLE + " --dim 3 --size 8 --therm 1000 --sweeps 4000 --seed 3 ";
+    const std::string hb = "--landa 1.1 --table " + TABLE + " --dim 3 --size 8 --therm 3000 --sweeps 2000 --seed 3 ";
     for (const Case &c : {
              Case{"heat bath, text, sw", "--update heatbath --sw 1", SIGTERM, false, true},
              Case{"heat bath, binary, sw", "--update heatbath --sw 1 --series-format binary", SIGINT, true, true},
@@ -111,7 +111,7 @@ TEST(HeatBathCheckpoint, StoppedAtARandomMomentAndResumedGivesTheSameSeries)
         for (const char *f : {"/ck.bin", "/part.dat"}) std::remove((dir + f).c_str());
         const std::string ck = !c.checkpoint ? "" : c.sig == SIGKILL ? " --checkpoint ck.bin --checkpoint-every 300" : " --checkpoint ck.bin";
         const pid_t pid = start(dir, args + " --threads 2 --series part.dat --replace" + ck);
-        const off_t target = static_cast<off_t>(std::uniform_real_distribution<double>(0.1, 0.7)(rng) * static_cast<double>(whole.size()));
+        const off_t target = static_cast<off_t>(std::uniform_real_distribution<double>(0.1, 0.5)(rng) * static_cast<double>(whole.size()));
         const std::string watched = dir + (c.in_thermalisation && c.checkpoint ? "/ck.bin" : "/part.dat");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (file_size(watched) < (c.in_thermalisation ? 1 : target) && std::chrono::steady_clock::now() < deadline)
