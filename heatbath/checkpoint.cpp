@@ -36,8 +36,8 @@ namespace {
 
 constexpr char MAGIC[8] = {'o', '1', 'p', 'h', 'i', '4', 'c', 'k'};
 constexpr std::uint32_t VERSION = 1;
-// Bytes before the field: magic, version, 8 u32, 3 f64, 4 u64, then the state's 17 numbers of 8 bytes.
-constexpr std::size_t FIXED = sizeof MAGIC + 4 + 8 * 4 + 3 * 8 + 4 * 8 + 17 * 8;
+// Bytes before the field: magic, version, 8 u32, 3 f64, 4 u64, then the state's 15 numbers of 8 bytes.
+constexpr std::size_t FIXED = sizeof MAGIC + 4 + 8 * 4 + 3 * 8 + 4 * 8 + 15 * 8;
 // Field values converted at a time.
 constexpr std::size_t CHUNK = 4096;
 
@@ -55,7 +55,7 @@ constexpr std::array<std::uint32_t, 256> CRC_TABLE = crc_table();
 
 // The fixed part, written and read field by field in the same order.
 struct Bytes {
-    unsigned char b[FIXED];
+    unsigned char b[FIXED] = {};
     std::size_t at = 0;
 
     void u32(std::uint32_t v)
@@ -186,6 +186,7 @@ void write_checkpoint(const std::string &path, const Checkpoint &c, const ChainS
         h.u64(v);
     h.f64(s.heat_bath.max_abs_h);
     for (const std::uint64_t v : {s.clusters, s.cluster_sites, s.sw.updates, s.sw.clusters}) h.u64(v);
+    if (h.at != FIXED) throw std::logic_error("the checkpoint's fixed part is not the length its layout gives");
 
     write_file_atomically(path, [&](std::FILE *out) {
         std::uint32_t crc = crc32(0, h.b, FIXED);
@@ -281,6 +282,7 @@ Checkpoint read_checkpoint(const std::string &path, ChainState &s)
         *x = h.get64();
     s.heat_bath.max_abs_h = h.getf();
     for (std::uint64_t *x : {&s.clusters, &s.cluster_sites, &s.sw.updates, &s.sw.clusters}) *x = h.get64();
+    if (h.at != FIXED) throw std::logic_error("the checkpoint's fixed part is not the length its layout gives");
     p.threads = 1;
     if (therm > MAX_SWEEP || sweeps > MAX_SWEEP) damaged(path, "an inconsistent checkpoint (its sweeps are out of range)");
     p.therm = static_cast<long>(therm);

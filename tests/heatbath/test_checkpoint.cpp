@@ -102,7 +102,7 @@ TEST(HeatBathCheckpoint, StoppedAtARandomMomentAndResumedGivesTheSameSeries)
              Case{"heat bath, no checkpoint", "--update heatbath", SIGINT, false, false},
          }) {
         const std::string args = hb + c.args;
-        ASSERT_EQ(run(dir, args + " --threads 1 --series whole.dat --replace"), 0) << c.name << read_file(dir + "/err.txt");
+        ASSERT_EQ(run(dir, args + " --threads 1 --series whole.dat --checkpoint whole.bin --replace"), 0) << c.name << read_file(dir + "/err.txt");
         EXPECT_EQ(read_file(dir + "/err.txt"), "") << c.name << ": no progress lines unless stderr is a terminal";
         const std::string whole = read_file(dir + "/whole.dat");
 
@@ -135,6 +135,8 @@ TEST(HeatBathCheckpoint, StoppedAtARandomMomentAndResumedGivesTheSameSeries)
         // Resumed on one thread: the rest of the same chain.
         ASSERT_EQ(run(dir, args + " --threads 1 --series part.dat --resume ck.bin"), 0) << read_file(dir + "/err.txt");
         EXPECT_TRUE(read_file(dir + "/part.dat") == whole) << "the resumed series differs";
+        // The last checkpoints too: the same state and counters, nothing else in them.
+        EXPECT_TRUE(read_file(dir + "/ck.bin") == read_file(dir + "/whole.bin")) << "the last checkpoints differ";
         EXPECT_TRUE(has(read_file(dir + "/out.txt"), "resumed from ck.bin after sweep"));
     }
 }
