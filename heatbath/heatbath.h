@@ -282,8 +282,8 @@ void check_parameters(const RunParameters &p);
 // thermalisation sweeps 1 .. therm and the measured ones therm + 1 ..
 // therm + sweeps; sweep t draws from the streams of sweep t alone, so a run
 // resumed from the state after sweep t makes the same sweeps t + 1, ... as
-// the run that went on.  The Metropolis step is tuned (p.step = 0) every
-// TUNE_SWEEPS thermalisation sweeps.  sampler may be null for a Metropolis
+// the run that went on.  The Metropolis step is tuned (p.step = 0) after
+// every tenth thermalisation sweep.  sampler may be null for a Metropolis
 // run.  Throws std::invalid_argument, before any sweep, for what
 // check_parameters refuses, for a heat-bath run without a sampler or with one
 // for another landa, and for a state of another lattice or past the run's
