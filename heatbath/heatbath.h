@@ -223,15 +223,37 @@ struct RunParameters {
     int threads = 1;            // threads of the sweeps and measurements (the chain does not depend on it)
 };
 
-struct RunResult {
-    std::vector<Sample> series;     // one per measured sweep
-    HeatBathStats heat_bath;        // over the whole run
+// Everything the chain needs to go on after a sweep: with the parameters,
+// the seed and the sampler it determines every later sweep.  Nothing in it
+// depends on the number of threads (the counters are sums over the sites),
+// so a state saved by one run goes on in another with any number of them.
+struct ChainState {
+    std::uint64_t sweep = 0;        // sweeps done: thermalisation 1 .. therm, then the measured ones
+    std::vector<double> phi;        // the configuration, in site order
+    double step = 0;                // Metropolis step in use (tuned during the thermalisation)
+    MetropolisStats tune;           // Metropolis counts since the step was last tuned
+    HeatBathStats heat_bath;        // over all sweeps
     MetropolisStats metropolis;     // measured sweeps only
-    double step = 0;                // Metropolis step used in the measured sweeps
-    std::uint64_t clusters = 0;     // cluster updates in the measured sweeps
+    std::uint64_t clusters = 0;     // single-cluster updates in the measured sweeps
     std::uint64_t cluster_sites = 0;  // and the sites they flipped
     SwStats sw;                     // Swendsen-Wang updates of the measured sweeps
+};
+
+// The configuration a run starts from (sweep 0).
+enum class Start {
+    Hot,   // field values uniform in [-1, 1], from the streams (Start, 0, 0, site)
+    Cold,  // every field value 1
+};
+
+// The state before the first sweep of a run of p from a hot or cold start.
+// Throws as check_parameters does.
+ChainState start_state(const RunParameters &p, Start start);
+
+struct RunResult : ChainState {
     int threads = 1;                // threads the run used
+    long therm_done = 0;            // thermalisation sweeps made by this call
+    long measured_done = 0;         // measured sweeps made by this call
+    bool stopped = false;           // the hook asked to stop before the last sweep
     // CPU seconds (of all threads) and wall-clock seconds of the
     // thermalisation sweeps (updates alone: the cost of an update) and of the
     // measured sweeps (with measuring and on_sweep).  Timed as wholes: a
@@ -240,12 +262,12 @@ struct RunResult {
     double cpu_measured = 0;
     double wall_therm = 0;
     double wall_measured = 0;
-    std::vector<double> phi;        // the final configuration
 };
 
-// Called after every measured sweep with its number (1-based) and sample,
-// and with 0 and an unused sample after every thermalisation sweep.
-using SweepHook = std::function<void(long sweep, const Sample &)>;
+// Called after every sweep with the state after it and, for a measured sweep
+// (number state.sweep - therm of the series), its sample; for a thermalisation
+// sweep sample is null.  Returns false to stop the run after that sweep.
+using SweepHook = std::function<bool(const ChainState &state, const Sample *sample)>;
 
 // Throws std::invalid_argument naming the first parameter out of range: d
 // other than 2 or 3, L < 2 or too large, an odd L in checkerboard order,
@@ -255,12 +277,19 @@ using SweepHook = std::function<void(long sweep, const Sample &)>;
 // Metropolis run.
 void check_parameters(const RunParameters &p);
 
-// Runs the simulation from a random start (field values uniform in [-1, 1],
-// from the streams (Start, 0, 0, site)), numbering the thermalisation sweeps
-// 1 .. therm and the measured ones therm + 1 .. therm + sweeps.
-// sampler may be null for a Metropolis run.  Throws std::invalid_argument,
-// before any sweep, for what check_parameters refuses and for a heat-bath run
-// without a sampler or with one for another landa; and what the updates throw.
+// Runs the simulation from state (the start of the run, or a state saved
+// after some sweep of it) to sweep therm + sweeps, numbering the
+// thermalisation sweeps 1 .. therm and the measured ones therm + 1 ..
+// therm + sweeps; sweep t draws from the streams of sweep t alone, so a run
+// resumed from the state after sweep t makes the same sweeps t + 1, ... as
+// the run that went on.  The Metropolis step is tuned (p.step = 0) after
+// every tenth thermalisation sweep.  sampler may be null for a Metropolis
+// run.  Throws std::invalid_argument, before any sweep, for what
+// check_parameters refuses, for a heat-bath run without a sampler or with one
+// for another landa, and for a state of another lattice or past the run's
+// end; and what the updates throw.
+RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, ChainState state, const SweepHook &on_sweep);
+// The run from a hot start.
 RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const SweepHook &on_sweep = {});
 
 }  // namespace o1hb

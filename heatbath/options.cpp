@@ -80,8 +80,20 @@ void print_help(std::FILE *out)
         "                     during the thermalisation (default 0)\n"
         "  --series FILE      per-sweep series: sweep m phi2 energy potential F\n"
         "                     (default o1_phi4_heatbath.dat)\n"
+        "  --series-format F  text (default) or binary (little-endian doubles)\n"
+        "  --replace          replace an existing series or checkpoint file (else refused)\n"
         "  --save-config FILE the final configuration: a text line, then the field\n"
         "                     values as little-endian doubles in site order\n"
+        "  --start S          hot (default: uniform in [-1, 1]), cold (all 1), or a\n"
+        "                     checkpoint file: its configuration, with these options\n"
+        "  --checkpoint FILE  write the state there every --checkpoint-every N sweeps\n"
+        "                     (default: every %.0f s), at the start and the end, and\n"
+        "                     on SIGINT or SIGTERM (then stop after the sweep in\n"
+        "                     progress, status 0)\n"
+        "  --resume FILE      go on from a checkpoint with the options of its run,\n"
+        "                     appending to the series file (and checkpointing to FILE\n"
+        "                     unless --checkpoint names another)\n"
+        "  --progress         progress lines on stderr (default: only on a terminal)\n"
         "  --analyse FILE     analyse a series file written before (text or binary),\n"
         "                     and stop\n"
         "  --reweight B_MIN:B_MAX:N  with --analyse: U4, <m^2>, chi and xi/L at N + 1\n"
@@ -90,8 +102,10 @@ void print_help(std::FILE *out)
         "\n"
         "The summary on stdout gives each mean with its error and its integrated\n"
         "autocorrelation time (docs/analysis.md).  Exit status 0 on success, 1 when a run\n"
-        "fails, 2 for bad input (found before any sweep).\n",
-        available_threads(), MIN_SITES_PER_THREAD);
+        "fails, 2 for bad input (found before any sweep); a run stopped by SIGINT or\n"
+        "SIGTERM ends after the sweep in progress with status 0 when it wrote a\n"
+        "checkpoint, else with 128 + the signal's number.\n",
+        available_threads(), MIN_SITES_PER_THREAD, CHECKPOINT_SECONDS);
 }
 
 Options parse_options(int argc, char **argv)
@@ -103,8 +117,8 @@ Options parse_options(int argc, char **argv)
         std::string arg = argv[i], value;
         if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
         arg.erase(0, 2);
-        if (arg == "help") {
-            o.help = true;
+        if (arg == "help" || arg == "replace" || arg == "progress") {
+            (arg == "help" ? o.help : arg == "replace" ? o.replace : o.progress) = true;
             continue;
         }
         const std::size_t eq = arg.find('=');
@@ -145,6 +159,21 @@ Options parse_options(int argc, char **argv)
         else if (arg == "step") o.run.step = number(arg, value);
         else if (arg == "series") o.series = value;
         else if (arg == "save-config") o.save_config = value;
+        else if (arg == "series-format") {
+            if (value == "text") o.series_format = SeriesFormat::Text;
+            else if (value == "binary") o.series_format = SeriesFormat::Binary;
+            else throw std::invalid_argument("--series-format is text or binary, not '" + value + "'");
+        } else if (arg == "checkpoint") o.checkpoint = value;
+        else if (arg == "checkpoint-every")
+            o.checkpoint_every = static_cast<long>(integer(arg, value, 1, static_cast<long long>(MAX_SWEEP)));
+        else if (arg == "resume") o.resume = value;
+        else if (arg == "start") {
+            o.start_file.clear();
+            if (value == "hot") o.start = Start::Hot;
+            else if (value == "cold") o.start = Start::Cold;
+            else if (value.empty()) throw std::invalid_argument("--start is hot, cold or a checkpoint file, not ''");
+            else o.start_file = value;
+        }
         else if (arg == "analyse") o.analyse = value;
         else if (arg == "reweight") {
             o.reweight = reweight_range(value);
@@ -153,6 +182,12 @@ Options parse_options(int argc, char **argv)
         else throw std::invalid_argument("unknown option --" + arg + " (see --help)");
     }
     if (o.reweight_given && o.analyse.empty()) throw std::invalid_argument("--reweight needs --analyse SERIES_FILE");
+    if (o.checkpoint_every > 0 && o.checkpoint.empty() && o.resume.empty())
+        throw std::invalid_argument("--checkpoint-every needs --checkpoint FILE (or --resume FILE)");
+    if (!o.resume.empty() && (o.start != Start::Hot || !o.start_file.empty()))
+        throw std::invalid_argument("--start and --resume exclude each other: a resumed run goes on from its checkpoint");
+    // A resumed run goes on writing its checkpoint where it was, unless told otherwise.
+    if (!o.resume.empty() && o.checkpoint.empty()) o.checkpoint = o.resume;
     if (o.help || !o.analyse.empty()) return o;
     if (o.run.threads == 0) o.run.threads = default_threads(lattice_sites(o.run.d, o.run.L));
     if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");

@@ -79,7 +79,7 @@ void print_reweighting(std::FILE *out, const Reweighting &r)
     }
 }
 
-void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis &an)
+void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis *an)
 {
     const RunParameters &p = o.run;
     const double V = static_cast<double>(r.phi.size());
@@ -101,19 +101,21 @@ void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analy
         std::fprintf(out, "clusters: %d per sweep, mean size %.2f sites (%.4f of the lattice)\n", p.clusters,
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters),
                      static_cast<double>(r.cluster_sites) / static_cast<double>(r.clusters) / V);
+    // The timings are this process's: a resumed run times its own sweeps.
     std::fprintf(out, "time: thermalisation %.3f s (cpu %.3f s), measured sweeps %.3f s (cpu %.3f s), %d thread%s\n",
                  r.wall_therm, r.cpu_therm, r.wall_measured, r.cpu_measured, r.threads, r.threads == 1 ? "" : "s");
-    if (p.therm > 0) {
-        const double sites = static_cast<double>(p.therm) * V;
+    if (r.therm_done > 0) {
+        const double sites = static_cast<double>(r.therm_done) * V;
         std::fprintf(out, "cost: %.2f ns per site and sweep, %.2f cpu ns (thermalisation: updates alone)\n",
                      1e9 * r.wall_therm / sites, 1e9 * r.cpu_therm / sites);
     }
     // Effective independent samples N / (2 tau_int) per second of the
     // measured sweeps (updates, measuring, writing the series), of all
-    // threads' CPU time and of the wall clock.
-    for (const Estimate &e : an.rows)
+    // threads' CPU time and of the wall clock; N the sweeps this process measured.
+    if (!an || r.measured_done == 0) return;
+    for (const Estimate &e : an->rows)
         if (e.name == "energy" || e.name == "m^2") {
-            const double n_eff = static_cast<double>(an.n) / (2 * e.ac.tau);
+            const double n_eff = static_cast<double>(r.measured_done) / (2 * e.ac.tau);
             std::fprintf(out, "effective samples of %s per cpu second: %.1f, per second: %.1f\n", e.name.c_str(),
                          n_eff / r.cpu_measured, n_eff / r.wall_measured);
         }

@@ -63,13 +63,16 @@ std::string header_text(const Options &o)
     const char *order = p.order == Order::Checkerboard ? "checkerboard" : "lexicographic";
     if (p.update == Update::HeatBath) {
         h += "# update=heatbath table=" + o.table + " order=" + order + " sw=" + std::to_string(p.sw) +
-             " clusters=" + std::to_string(p.clusters) + "\n";
+             " clusters=" + std::to_string(p.clusters);
     } else {
-        std::snprintf(buf, sizeof buf, "# update=metropolis hits=%d step=%.17g order=%s sw=%d clusters=%d\n", p.hits, p.step,
+        std::snprintf(buf, sizeof buf, "# update=metropolis hits=%d step=%.17g order=%s sw=%d clusters=%d", p.hits, p.step,
                       order, p.sw, p.clusters);
         h += buf;
     }
-    return h + COLUMNS_6 + "\n";
+    // The start, unless it is the usual hot one.
+    if (!o.start_file.empty()) h += " start=" + o.start_file;
+    else if (o.start == Start::Cold) h += " start=cold";
+    return h + "\n" + COLUMNS_6 + "\n";
 }
 
 void put_u32(unsigned char *b, std::uint32_t v)
@@ -265,32 +268,82 @@ void read_binary(std::FILE *f, const std::string &path, long max_samples, off_t 
 
 }  // namespace
 
-void write_series_header(std::FILE *out, const Options &o)
+std::string series_header(const Options &o)
 {
     const std::string h = header_text(o);
-    if (o.series_format == SeriesFormat::Text) {
-        std::fputs(h.c_str(), out);
-        return;
-    }
+    if (o.series_format == SeriesFormat::Text) return h;
     unsigned char pre[PREAMBLE];
     std::memcpy(pre, MAGIC, sizeof MAGIC);
     put_u32(pre + sizeof MAGIC, VERSION);
     put_u32(pre + sizeof MAGIC + 4, 6);
     put_u32(pre + sizeof MAGIC + 8, static_cast<std::uint32_t>(h.size()));
-    std::fwrite(pre, 1, sizeof pre, out);
+    return std::string(reinterpret_cast<const char *>(pre), sizeof pre) + h;
+}
+
+void write_series_header(std::FILE *out, const Options &o)
+{
+    const std::string h = series_header(o);
     std::fwrite(h.data(), 1, h.size(), out);
 }
 
-void write_series_line(std::FILE *out, SeriesFormat format, long sweep, const Sample &s)
+void check_resumed_series(int fd, const Options &o, std::uint64_t bytes, std::uint64_t samples)
 {
-    if (format == SeriesFormat::Text) {
-        std::fprintf(out, "%ld %.17g %.17g %.17g %.17g %.17g\n", sweep, s.m, s.phi2, s.energy, s.potential, s.F);
-        return;
+    const std::string where = "--resume " + o.resume + ": the series file " + o.series;
+    auto refuse = [&](const std::string &what) { throw std::invalid_argument(where + " " + what); };
+    struct stat st;
+    if (::fstat(fd, &st) != 0) refuse("cannot be read");
+    if (static_cast<std::uint64_t>(st.st_size) < bytes)
+        refuse("is shorter (" + std::to_string(st.st_size) + " bytes) than at the checkpoint (" + std::to_string(bytes) +
+               " bytes): not the series of this run, or damaged");
+    // The header's first line, and where the samples begin.
+    const std::string text = header_text(o), first = text.substr(0, text.find('\n') + 1);
+    std::uint64_t begin = 0;
+    std::string head(first.size(), '\0');
+    if (o.series_format == SeriesFormat::Binary) {
+        unsigned char pre[PREAMBLE];
+        if (::pread(fd, pre, sizeof pre, 0) != static_cast<ssize_t>(sizeof pre) || std::memcmp(pre, MAGIC, sizeof MAGIC) != 0)
+            refuse("is not a binary series");
+        begin = PREAMBLE + get_u32(pre + sizeof MAGIC + 8);
+        if (::pread(fd, &head[0], head.size(), PREAMBLE) != static_cast<ssize_t>(head.size()) || head != first)
+            refuse("does not start with this run's header line '" + first.substr(0, first.size() - 1) + "'");
+        if (bytes < begin || (bytes - begin) != 48 * samples)
+            refuse("does not hold " + std::to_string(samples) + " records where the checkpoint was written");
+    } else {
+        if (::pread(fd, &head[0], head.size(), 0) != static_cast<ssize_t>(head.size()) || head != first)
+            refuse("does not start with this run's header line '" + first.substr(0, first.size() - 1) + "'");
     }
+    if (samples == 0) return;
+    // The last sample before the checkpoint's length: its sweep number.
+    double sweep = -1;
+    if (o.series_format == SeriesFormat::Binary) {
+        unsigned char b[8];
+        if (::pread(fd, b, 8, static_cast<off_t>(bytes - 48)) == 8) sweep = get_double(b);
+    } else {
+        // The line ends at bytes - 1; it is at most MAX_SERIES_LINE long.
+        const std::uint64_t from = bytes > MAX_SERIES_LINE ? bytes - MAX_SERIES_LINE : 0;
+        std::vector<char> tail(static_cast<std::size_t>(bytes - from));
+        if (::pread(fd, tail.data(), tail.size(), static_cast<off_t>(from)) == static_cast<ssize_t>(tail.size()) &&
+            !tail.empty() && tail.back() == '\n') {
+            tail.back() = '\0';
+            const char *nl = std::strrchr(tail.data(), '\n');
+            char *end = nullptr;
+            const char *line = nl ? nl + 1 : tail.data();
+            const double x = std::strtod(line, &end);
+            if (end != line && *end == ' ') sweep = x;
+        }
+    }
+    if (sweep != static_cast<double>(samples))
+        refuse("does not end with measured sweep " + std::to_string(samples) + " where the checkpoint was written");
+}
+
+long write_series_line(std::FILE *out, SeriesFormat format, long sweep, const Sample &s)
+{
+    if (format == SeriesFormat::Text)
+        return std::fprintf(out, "%ld %.17g %.17g %.17g %.17g %.17g\n", sweep, s.m, s.phi2, s.energy, s.potential, s.F);
     unsigned char b[6 * 8];
     const double v[6] = {static_cast<double>(sweep), s.m, s.phi2, s.energy, s.potential, s.F};
     for (int k = 0; k < 6; ++k) put_double(b + 8 * k, v[k]);
-    std::fwrite(b, 1, sizeof b, out);
+    return std::fwrite(b, 1, sizeof b, out) == sizeof b ? static_cast<long>(sizeof b) : -1;
 }
 
 Series read_series(const std::string &path, long max_samples)

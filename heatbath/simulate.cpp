@@ -53,7 +53,31 @@ void check_parameters(const RunParameters &p)
     }
 }
 
+ChainState start_state(const RunParameters &p, Start start)
+{
+    check_parameters(p);
+    const long V = lattice_sites(p.d, p.L);
+    ChainState s;
+    s.phi.resize(static_cast<std::size_t>(V));
+    const Philox::key_type key = stream_key(p.seed);
+    for (long x = 0; x < V; ++x) {
+        if (start == Start::Cold) {
+            s.phi[static_cast<std::size_t>(x)] = 1;
+            continue;
+        }
+        CounterStream g(key, StreamKind::Start, 0, 0, static_cast<std::uint32_t>(x));
+        s.phi[static_cast<std::size_t>(x)] = 2 * unit_interval(g()) - 1;
+    }
+    s.step = p.step > 0 ? p.step : DEFAULT_METROPOLIS_STEP;
+    return s;
+}
+
 RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const SweepHook &on_sweep)
+{
+    return simulate(p, sampler, start_state(p, Start::Hot), on_sweep);
+}
+
+RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, ChainState state, const SweepHook &on_sweep)
 {
     check_parameters(p);
     if (p.update == Update::HeatBath) {
@@ -61,20 +85,20 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
         if (sampler->landa() != p.landa) throw std::invalid_argument("the sampler was set up for another landa");
     }
     const Lattice lat = make_lattice(p.d, p.L);
+    const std::uint64_t therm = static_cast<std::uint64_t>(p.therm), total = therm + static_cast<std::uint64_t>(p.sweeps);
+    if (state.phi.size() != static_cast<std::size_t>(lat.V))
+        throw std::invalid_argument("the state is not one of a lattice of " + std::to_string(lat.V) + " sites");
+    if (state.sweep > total)
+        throw std::invalid_argument("the state is after sweep " + std::to_string(state.sweep) + ", past the run's " +
+                                    std::to_string(total));
     const Philox::key_type key = stream_key(p.seed);
     const int threads = have_threads() ? p.threads : 1;
     RunResult r;
+    static_cast<ChainState &>(r) = std::move(state);
     r.threads = threads;
-    r.phi.resize(static_cast<std::size_t>(lat.V));
-    for (long x = 0; x < lat.V; ++x) {
-        CounterStream g(key, StreamKind::Start, 0, 0, static_cast<std::uint32_t>(x));
-        r.phi[static_cast<std::size_t>(x)] = 2 * unit_interval(g()) - 1;
-    }
-    r.step = p.step > 0 ? p.step : DEFAULT_METROPOLIS_STEP;
     std::vector<std::int32_t> stack;
     SwWorkspace sw_work;
-    SwStats sw_stats;
-    MetropolisStats tune;
+    SwStats sw_uncounted;
 
     // Sweep t: the local update of every site, then the cluster updates.
     auto sweep = [&](std::uint64_t t, MetropolisStats &ms, bool counted) {
@@ -83,7 +107,7 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
         else metropolis_sweep(lat, p.beta, p.landa, p.hits, r.step, r.phi, k, p.order, threads, ms);
         for (int c = 0; c < p.sw; ++c)
             swendsen_wang_update(lat, p.beta, r.phi, k, static_cast<std::uint32_t>(c), threads, sw_work,
-                                 counted ? r.sw : sw_stats);
+                                 counted ? r.sw : sw_uncounted);
         for (int c = 0; c < p.clusters; ++c) {
             const long size = cluster_update(lat, p.beta, r.phi, k, static_cast<std::uint32_t>(c), stack);
             if (counted) {
@@ -94,24 +118,29 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
     };
 
     const double t0 = cpu_seconds(), w0 = wall_seconds();
-    for (long i = 1; i <= p.therm; ++i) {
-        sweep(static_cast<std::uint64_t>(i), tune, false);
-        if (p.update == Update::Metropolis && p.step == 0 && i % TUNE_SWEEPS == 0) {
-            const double a = static_cast<double>(tune.accepted) / static_cast<double>(tune.proposed);
+    while (r.sweep < therm && !r.stopped) {
+        const std::uint64_t t = r.sweep + 1;
+        sweep(t, r.tune, false);
+        r.sweep = t;
+        if (p.update == Update::Metropolis && p.step == 0 && t % TUNE_SWEEPS == 0) {
+            const double a = static_cast<double>(r.tune.accepted) / static_cast<double>(r.tune.proposed);
             r.step *= std::fmin(TUNE_MAX_FACTOR, std::fmax(1 / TUNE_MAX_FACTOR, a / TUNE_ACCEPTANCE));
-            tune = MetropolisStats();
+            r.tune = MetropolisStats();
         }
-        if (on_sweep) on_sweep(0, Sample{});
+        ++r.therm_done;
+        if (on_sweep && !on_sweep(r, nullptr)) r.stopped = r.sweep < total;
     }
     const double t1 = cpu_seconds(), w1 = wall_seconds();
     r.cpu_therm = t1 - t0;
     r.wall_therm = w1 - w0;
 
-    r.series.reserve(static_cast<std::size_t>(p.sweeps));
-    for (long i = 1; i <= p.sweeps; ++i) {
-        sweep(static_cast<std::uint64_t>(p.therm) + static_cast<std::uint64_t>(i), r.metropolis, true);
-        r.series.push_back(measure(lat, r.phi, threads));
-        if (on_sweep) on_sweep(i, r.series.back());
+    while (r.sweep < total && !r.stopped) {
+        const std::uint64_t t = r.sweep + 1;
+        sweep(t, r.metropolis, true);
+        r.sweep = t;
+        const Sample s = measure(lat, r.phi, threads);
+        ++r.measured_done;
+        if (on_sweep && !on_sweep(r, &s)) r.stopped = r.sweep < total;
     }
     r.cpu_measured = cpu_seconds() - t1;
     r.wall_measured = wall_seconds() - w1;

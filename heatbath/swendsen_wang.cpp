@@ -31,6 +31,20 @@ inline std::int32_t find(Forest *p, std::int32_t x)
     }
 }
 
+// The root of x, the forest left as it is: for the last pass of the
+// labelling, where each thread sets its own sites' parents to their roots
+// and no other thread may write there (a halving store that lands after the
+// owner's store would leave a site pointing to an ancestor short of its
+// root, and its cluster's coin unread).
+inline std::int32_t root_of(const Forest *p, std::int32_t x)
+{
+    for (;;) {
+        const std::int32_t q = p[x].load(relaxed);
+        if (q == x) return x;
+        x = q;
+    }
+}
+
 // Joins the tree of root a with that of b within one thread's block: the
 // larger root goes under the smaller, so each tree's root is its smallest
 // site.  Returns the root of the joined tree.
@@ -182,11 +196,11 @@ void label(const Lattice &lat, const std::vector<unsigned char> &bonds, SwWorksp
 #pragma omp barrier
     // Parents lie below their children: going up the block, a parent in the
     // block has its root already, and only a parent below the block needs
-    // a search (through other threads' blocks, which change meanwhile only
-    // to roots).
+    // a search, which reads other threads' blocks without writing them
+    // (they change meanwhile, and only to the roots).
     for (std::int32_t x = lo; x < hi; ++x) {
         const std::int32_t q = p[x].load(relaxed);
-        if (q != x) p[x].store(q >= lo ? p[q].load(relaxed) : find(p, q), relaxed);
+        if (q != x) p[x].store(q >= lo ? p[q].load(relaxed) : root_of(p, q), relaxed);
     }
 #pragma omp barrier
 }

@@ -54,7 +54,7 @@ run() {
     local before after
     before=$(cut -d' ' -f1 /proc/loadavg)
     "$root/build/o1_phi4_heatbath" --landa $landa --beta $beta --therm "$th" --sweeps "$sw" \
-        --series "$name.dat" "$@" >"$name.txt" 2>/dev/null
+        --series "$name.dat" --replace "$@" >"$name.txt" 2>/dev/null
     after=$(cut -d' ' -f1 /proc/loadavg)
     echo "load: $before / $after" >>"$name.txt"
 }

@@ -97,6 +97,11 @@ TEST(HeatBathProgram, AnalysisOfTheSeriesFileRepeatsTheRunsSummary)
     };
     EXPECT_NE(table(r.out), "");
     EXPECT_EQ(table(a.out), table(r.out));
+
+    // A series that cannot be read back: the run goes through and says it made no analysis.
+    const Outcome n = run(dir, "--landa 1.1 --table '" O1_HEATBATH_TABLE "' --dim 2 --size 4 --therm 10 --sweeps 100 --series /dev/null");
+    EXPECT_EQ(n.status, 0) << n.err;
+    EXPECT_TRUE(has(n.out, "no analysis: the series went to /dev/null")) << n.out;
 }
 
 TEST(HeatBathProgram, SameChainForAnyNumberOfThreads)
@@ -112,7 +117,7 @@ TEST(HeatBathProgram, SameChainForAnyNumberOfThreads)
                 const std::string args = std::string(update) + sw + lattice + common;
                 std::string series, config;
                 for (int threads : {1, 2, 3}) {
-                    const Outcome r = run(dir, args + " --threads " + std::to_string(threads) + " --series series.dat --save-config config.bin");
+                    const Outcome r = run(dir, args + " --threads " + std::to_string(threads) + " --series series.dat --save-config config.bin --replace");
                     ASSERT_EQ(r.status, 0) << args << "\n" << r.err;
                     if (threads == 1) {
                         series = read_file(dir + "/series.dat");
