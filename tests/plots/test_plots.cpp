@@ -194,6 +194,9 @@ TEST(HistogramPictureInput, RefusesWhatItCannotDraw)
     };
     for (const auto &c : cases) {
         const std::string png = scratch() + "/" + c.name + ".png";
+        // Nothing of an earlier run may stand in for what this one must not draw.
+        std::remove(png.c_str());
+        std::remove((scratch() + "/" + c.name + ".dat").c_str());
         std::string out;
         EXPECT_NE(plot("histogram " + c.args + " -o '" + png + "'", out), 0) << c.name;
         EXPECT_NE(out.find(c.message), std::string::npos) << c.name << ": " << out;
