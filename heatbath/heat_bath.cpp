@@ -8,13 +8,12 @@ namespace o1hb {
 namespace {
 
 // The field values beta * (sum of the 2d neighbours) of the sites of one
-// colour in row r, from its site `first` on in steps of 2, into h[0 .. L/2 - 1].
+// colour in the row n, from its site `first` on in steps of 2, into h[0 .. L/2 - 1].
 template <int D>
-void row_fields(const Lattice &lat, long r, long first, double beta, const double *phi, double *h)
+void row_fields(const Lattice &lat, const RowNeighbours &n, long first, double beta, const double *phi, double *h)
 {
-    const RowNeighbours n = row_neighbours(lat, r);
     const long L = lat.L;
-    const double *row = phi + r * L;
+    const double *row = phi + n.offset;
     for (long j = 0, x0 = first; j < L / 2; ++j, x0 += 2) h[j] = beta * neighbour_sum<D>(phi, row, n, L, x0);
 }
 
@@ -34,9 +33,10 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
             std::vector<Philox::ctr_type> first(half);
             double *f = phi.data();
             for (long r = first_row; r < end_row; ++r) {
-                const long x = r * L + ((colour + row_neighbours(lat, r).parity) & 1);
-                row_fields<D>(lat, r, x - r * L, beta, f, h.data());
-                const Philox::ctr_type c = stream_counter(StreamKind::HeatBath, k.sweep, 0, static_cast<std::uint32_t>(x));
+                const RowNeighbours n = row_neighbours(lat, r);
+                const long first_site = (colour + n.parity) & 1, x = n.offset + first_site;
+                row_fields<D>(lat, n, first_site, beta, f, h.data());
+                const Philox::ctr_type c = stream_counter(StreamKind::HeatBath, k.sweep, 0, n.site + static_cast<std::uint32_t>(first_site));
                 philox_first_blocks(k.key, c, 2, half, first.data());
                 for (std::size_t j = 0; j < half; ++j) {
                     // Not std::fmax: its NaN rules make it a library call.
@@ -50,6 +50,7 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
             }
             blocks[static_cast<std::size_t>(b)] = bs;
         });
+        if (lat.team) lat.team->exchange(phi.data(), sizeof(double), colour);
     }
     for (const HeatBathStats &bs : blocks) {
         st.draw.trials += bs.draw.trials;
