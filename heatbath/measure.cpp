@@ -104,8 +104,10 @@ Sample measure(const Lattice &lat, const std::vector<double> &phi, int threads)
     }
     // Every process of a split lattice takes the same scales, and stops together.
     if (lat.team) {
-        nonfinite = lat.team->any(nonfinite);
-        lat.team->max(&A, 1);
+        double v[2] = {A, nonfinite ? 1.0 : 0.0};
+        lat.team->max(v, 2);
+        A = v[0];
+        nonfinite = v[1] > 0;
     }
     if (nonfinite) throw std::runtime_error("a field value is not finite: the run diverged");
     int e;

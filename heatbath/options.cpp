@@ -33,6 +33,20 @@ long long integer(const std::string &name, const std::string &v, long long lo, l
     return x;
 }
 
+// P0xP1[xP2] of --grid into grid; returns the number of sizes.
+int grid_sizes(const std::string &v, int grid[MAX_DIM])
+{
+    int n = 0;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t x = v.find('x', at);
+        if (n == MAX_DIM) throw std::invalid_argument("--grid needs P0xP1 or P0xP1xP2, not '" + v + "'");
+        grid[n++] = static_cast<int>(integer("grid", v.substr(at, x == std::string::npos ? x : x - at), 1, 1 << 20));
+        if (x == std::string::npos) return n;
+        at = x + 1;
+    }
+}
+
 // B_MIN:B_MAX:N of --reweight.
 ReweightRange reweight_range(const std::string &v)
 {
@@ -94,6 +108,9 @@ void print_help(std::FILE *out)
         "                     appending to the series file (and checkpointing to FILE\n"
         "                     unless --checkpoint names another)\n"
         "  --progress         progress lines on stderr (default: only on a terminal)\n"
+        "  --grid P0xP1[xP2]  under mpirun: the blocks of the lattice along each\n"
+        "                     direction, P0 = 1 (default: as even as the number of\n"
+        "                     processes allows); the chain is the same for any grid\n"
         "  --analyse FILE     analyse a series file written before (text or binary),\n"
         "                     and stop\n"
         "  --reweight B_MIN:B_MAX:N  with --analyse: U4, <m^2>, chi and xi/L at N + 1\n"
@@ -113,6 +130,7 @@ Options parse_options(int argc, char **argv)
     Options o;
     o.run.beta = DEFAULT_BETA;
     o.run.threads = 0;  // not given
+    int grid_count = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
@@ -174,6 +192,7 @@ Options parse_options(int argc, char **argv)
             else if (value.empty()) throw std::invalid_argument("--start is hot, cold or a checkpoint file, not ''");
             else o.start_file = value;
         }
+        else if (arg == "grid") grid_count = grid_sizes(value, o.grid);
         else if (arg == "analyse") o.analyse = value;
         else if (arg == "reweight") {
             o.reweight = reweight_range(value);
@@ -189,6 +208,9 @@ Options parse_options(int argc, char **argv)
     // A resumed run goes on writing its checkpoint where it was, unless told otherwise.
     if (!o.resume.empty() && o.checkpoint.empty()) o.checkpoint = o.resume;
     if (o.help || !o.analyse.empty()) return o;
+    if (grid_count != 0 && grid_count != o.run.d)
+        throw std::invalid_argument("--grid needs " + std::to_string(o.run.d) + " sizes for d = " + std::to_string(o.run.d) +
+                                    ", not " + std::to_string(grid_count));
     if (o.run.threads == 0) o.run.threads = default_threads(lattice_sites(o.run.d, o.run.L));
     if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");
     if (o.run.beta < 0) throw std::invalid_argument("--beta must be >= 0");

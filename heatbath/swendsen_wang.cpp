@@ -270,7 +270,8 @@ long resolve_labels(const Lattice &lat, SwWorkspace &w)
     for (int mu = 1; mu < lat.d; ++mu) {
         if (!lat.halo[mu]) continue;
         for (int colour = 0; colour < 2; ++colour) {
-            const std::vector<std::int32_t> &face = lat.face[mu][0][colour], &below = lat.halo_sites[mu][0][colour];
+            // The site below a face site has the other colour, and the same place in its list.
+            const std::vector<std::int32_t> &face = lat.face[mu][0][colour], &below = lat.halo_sites[mu][0][1 - colour];
             for (std::size_t i = 0; i < face.size(); ++i)
                 if (w.bonds[static_cast<std::size_t>(below[i])] >> mu & 1) {
                     links.push_back(face[i]);
