@@ -350,15 +350,19 @@ int run(const o1hb::Options &o, Processes &procs)
         } else {
             start = procs.split() ? o1hb::start_state(p, o.start, procs.lat) : o1hb::start_state(p, o.start);
         }
+    } catch (const std::exception &e) {
+        refusal = e.what();
+    }
+    // The series is opened (made, or cut back to the checkpoint) once every
+    // process has agreed to run.
+    if (procs.refused(refusal)) return EXIT_BAD_INPUT;
+    try {
         if (procs.first())
             series = o1hb::open_series(o, !o.resume.empty(), resumed.series_bytes, start.sweep > therm ? start.sweep - therm : 0);
     } catch (const std::exception &e) {
         refusal = e.what();
     }
-    if (procs.refused(refusal)) {
-        if (series) std::fclose(series);
-        return EXIT_BAD_INPUT;
-    }
+    if (procs.refused(refusal)) return EXIT_BAD_INPUT;
     if (p.threads > 1 && !o1hb::have_threads() && procs.first())
         std::fprintf(stderr, "o1_phi4_heatbath: built without OpenMP: running on one thread (the same chain)\n");
 
