@@ -127,14 +127,14 @@ Lattice make_lattice(int d, int L);
 Lattice make_block(int d, int L, const int grid[MAX_DIM], const int coords[MAX_DIM]);
 // The neighbours of row r of the block (0 <= r < lat.rows).
 RowNeighbours row_neighbours(const Lattice &lat, long r);
-// The block's values of the field phi of the whole lattice (site order), as
-// its stored array (halos 0).
-std::vector<double> block_of(const Lattice &lat, const std::vector<double> &phi);
 // The block's rows of its stored array, one after the other (rows L values).
 std::vector<double> block_rows(const Lattice &lat, const std::vector<double> &stored);
-// Puts the block's rows (as block_rows gives them) in their places in the
-// field phi of the whole lattice.
+// The stored array (halos 0) of the block's rows as block_rows gives them.
+std::vector<double> block_from_rows(const Lattice &lat, const double *rows);
+// Puts the block's rows in their places in the field phi of the whole
+// lattice (site order), and takes them from there.
 void place_rows(const Lattice &lat, const double *rows, std::vector<double> &phi);
+void take_rows(const Lattice &lat, const std::vector<double> &phi, double *rows);
 // The sum of the 2d neighbours of site x0 of a row of the field phi (the
 // row's first value at row, its neighbour rows n) in a fixed order: along
 // the row (with wrap-around), then the rows on both sides.

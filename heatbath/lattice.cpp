@@ -1,4 +1,5 @@
 // The periodic lattice, its blocks and its neighbour table.
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -188,12 +189,12 @@ RowNeighbours row_neighbours(const Lattice &lat, long r)
     return n;
 }
 
-std::vector<double> block_of(const Lattice &lat, const std::vector<double> &phi)
+std::vector<double> block_from_rows(const Lattice &lat, const double *rows)
 {
     std::vector<double> out(static_cast<std::size_t>(lat.stored), 0.0);
     for (long r = 0; r < lat.rows; ++r) {
-        const RowNeighbours n = row_neighbours(lat, r);
-        for (long x0 = 0; x0 < lat.L; ++x0) out[static_cast<std::size_t>(n.offset + x0)] = phi[n.site + static_cast<std::size_t>(x0)];
+        const long at = row_neighbours(lat, r).offset;
+        std::copy(rows + r * lat.L, rows + (r + 1) * lat.L, out.begin() + at);
     }
     return out;
 }
@@ -213,7 +214,15 @@ void place_rows(const Lattice &lat, const double *rows, std::vector<double> &phi
 {
     for (long r = 0; r < lat.rows; ++r) {
         const std::uint32_t site = row_neighbours(lat, r).site;
-        for (long x0 = 0; x0 < lat.L; ++x0) phi[site + static_cast<std::size_t>(x0)] = rows[r * lat.L + x0];
+        std::copy(rows + r * lat.L, rows + (r + 1) * lat.L, phi.begin() + site);
+    }
+}
+
+void take_rows(const Lattice &lat, const std::vector<double> &phi, double *rows)
+{
+    for (long r = 0; r < lat.rows; ++r) {
+        const std::uint32_t site = row_neighbours(lat, r).site;
+        std::copy(phi.begin() + site, phi.begin() + site + lat.L, rows + r * lat.L);
     }
 }
 

@@ -116,14 +116,45 @@ public:
         std::vector<double> all(first() ? static_cast<std::size_t>(lat.V) : 0), phi(all.size());
         MPI_Gather(rows.data(), n, MPI_DOUBLE, all.data(), n, MPI_DOUBLE, 0, cart);
         if (!first()) return {};
-        int grid[o1hb::MAX_DIM] = {1, 1, 1}, periods[o1hb::MAX_DIM], coords[o1hb::MAX_DIM] = {};
-        MPI_Cart_get(cart, lat.d, grid, periods, coords);
-        for (int q = 0; q < size; ++q) {
-            o1hb::block_coordinates(cart, q, lat.d, coords);
-            const o1hb::Lattice b = o1hb::make_block(lat.d, lat.L, grid, coords);
-            o1hb::place_rows(b, all.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(n), phi);
-        }
+        for (int q = 0; q < size; ++q) o1hb::place_rows(block(q), all.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(n), phi);
         return phi;
+    }
+    // The state s that process 0 read (a checkpoint of the whole lattice) on
+    // every process, each with its block of the field: the others never hold
+    // the whole field.
+    void share_state(o1hb::ChainState &s)
+    {
+        if (!split()) return;
+        std::uint64_t u[16] = {s.sweep, s.tune.proposed, s.tune.accepted, s.heat_bath.draw.trials, s.heat_bath.draw.fallback,
+                               s.heat_bath.draws, s.metropolis.proposed, s.metropolis.accepted, s.clusters, s.cluster_sites,
+                               s.sw.updates, s.sw.clusters, 0, 0, 0, 0};
+        double f[2] = {s.step, s.heat_bath.max_abs_h};
+        MPI_Bcast(u, 16, MPI_UINT64_T, 0, cart);
+        MPI_Bcast(f, 2, MPI_DOUBLE, 0, cart);
+        s.sweep = u[0];
+        s.tune = {u[1], u[2]};
+        s.heat_bath.draw.trials = u[3];
+        s.heat_bath.draw.fallback = u[4];
+        s.heat_bath.draws = u[5];
+        s.metropolis = {u[6], u[7]};
+        s.clusters = u[8];
+        s.cluster_sites = u[9];
+        s.sw.updates = u[10];
+        s.sw.clusters = u[11];
+        s.step = f[0];
+        s.heat_bath.max_abs_h = f[1];
+        s.phi = block_field(s.phi);
+    }
+    // Process 0's field of the whole lattice shared out: each process's block, as its stored array.
+    std::vector<double> block_field(const std::vector<double> &phi)
+    {
+        if (!split()) return phi;
+        const std::size_t n = static_cast<std::size_t>(lat.rows * lat.L);
+        std::vector<double> all(first() ? n * static_cast<std::size_t>(size) : 0), rows(n);
+        if (first())
+            for (int q = 0; q < size; ++q) o1hb::take_rows(block(q), phi, all.data() + static_cast<std::size_t>(q) * n);
+        MPI_Scatter(all.data(), static_cast<int>(n), MPI_DOUBLE, rows.data(), static_cast<int>(n), MPI_DOUBLE, 0, cart);
+        return o1hb::block_from_rows(lat, rows.data());
     }
     // A run that fails: the message, then every process ends (a process
     // alone returns the status).
@@ -146,10 +177,22 @@ public:
     bool refused(const std::string &message) { return !message.empty() && (bad_input(message), true); }
     void agree(int *, int) {}
     std::vector<double> whole_field(const std::vector<double> &stored) { return stored; }
+    void share_state(o1hb::ChainState &) {}
+    std::vector<double> block_field(const std::vector<double> &phi) { return phi; }
     int fail(const std::string &message) { return run_failed(message); }
 #endif
 
 private:
+#ifdef O1_HAVE_MPI
+    // The block of process q.
+    o1hb::Lattice block(int q) const
+    {
+        int grid[o1hb::MAX_DIM] = {1, 1, 1}, periods[o1hb::MAX_DIM], coords[o1hb::MAX_DIM] = {};
+        MPI_Cart_get(cart, lat.d, grid, periods, coords);
+        o1hb::block_coordinates(cart, q, lat.d, coords);
+        return o1hb::make_block(lat.d, lat.L, grid, coords);
+    }
+#endif
     // A run on one process takes no grid but 1x1[x1].
     void check_no_grid(const o1hb::Options &o) const
     {
@@ -335,18 +378,22 @@ int run(const o1hb::Options &o, Processes &procs)
             table_id = o1hb::table_identity(o.table);
         }
         if (procs.first()) o1hb::check_run_files(o);
+        // Process 0 reads a checkpoint and shares it out (below).
         if (!o.resume.empty()) {
-            resumed = o1hb::read_checkpoint(o.resume, start);
-            o1hb::check_resume(resumed, o, table_id);
-            if (procs.split()) start.phi = o1hb::block_of(procs.lat, start.phi);
+            if (procs.first()) {
+                resumed = o1hb::read_checkpoint(o.resume, start);
+                o1hb::check_resume(resumed, o, table_id);
+            }
         } else if (!o.start_file.empty()) {
-            o1hb::ChainState from;
-            const o1hb::Checkpoint c = o1hb::read_checkpoint(o.start_file, from);
-            if (c.run.d != p.d || c.run.L != p.L)
-                throw std::invalid_argument("--start " + o.start_file + ": a configuration of d=" + std::to_string(c.run.d) +
-                                            " L=" + std::to_string(c.run.L) + ", not of this run's lattice");
-            start = o1hb::start_state(p, o1hb::Start::Hot, procs.lat);
-            start.phi = procs.split() ? o1hb::block_of(procs.lat, from.phi) : std::move(from.phi);
+            start = procs.split() ? o1hb::start_state(p, o1hb::Start::Hot, procs.lat) : o1hb::start_state(p, o1hb::Start::Hot);
+            if (procs.first()) {
+                o1hb::ChainState from;
+                const o1hb::Checkpoint c = o1hb::read_checkpoint(o.start_file, from);
+                if (c.run.d != p.d || c.run.L != p.L)
+                    throw std::invalid_argument("--start " + o.start_file + ": a configuration of d=" + std::to_string(c.run.d) +
+                                                " L=" + std::to_string(c.run.L) + ", not of this run's lattice");
+                start.phi = std::move(from.phi);
+            }
         } else {
             start = procs.split() ? o1hb::start_state(p, o.start, procs.lat) : o1hb::start_state(p, o.start);
         }
@@ -356,6 +403,8 @@ int run(const o1hb::Options &o, Processes &procs)
     // The series is opened (made, or cut back to the checkpoint) once every
     // process has agreed to run.
     if (procs.refused(refusal)) return EXIT_BAD_INPUT;
+    if (!o.resume.empty()) procs.share_state(start);
+    else if (!o.start_file.empty()) start.phi = procs.block_field(start.phi);
     try {
         if (procs.first())
             series = o1hb::open_series(o, !o.resume.empty(), resumed.series_bytes, start.sweep > therm ? start.sweep - therm : 0);

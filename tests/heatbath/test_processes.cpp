@@ -1,7 +1,8 @@
 // The lattice split over processes under mpirun: the same series, byte for
 // byte, as one process on threads for any grid; refusals on every process
 // before any sweep; a process that fails ends them all; a checkpoint of N
-// processes, written when mpirun is told to stop, goes on on M.
+// processes, written when mpirun is told to stop, goes on on M, and starts
+// a new run on several.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -163,4 +164,9 @@ TEST(HeatBathProcesses, CheckpointOfNProcessesResumesOnM)
         ASSERT_EQ(run(dir, c.resumed_on > 1 ? mpirun(c.resumed_on, resume) : O1_HEATBATH_EXE " " + resume), 0) << read_file(dir + "/err.txt");
         EXPECT_TRUE(read_file(dir + "/part.dat") == whole) << "the resumed series differs";
     }
+    // A new run from the checkpoint's configuration, shared out to the blocks.
+    const std::string from = args + " --beta 0.4 --sweeps 50 --start ck.bin --replace";
+    ASSERT_EQ(run(dir, O1_HEATBATH_EXE " " + from + " --series one.dat"), 0) << read_file(dir + "/err.txt");
+    ASSERT_EQ(run(dir, mpirun(4, from + " --series many.dat")), 0) << read_file(dir + "/err.txt");
+    EXPECT_TRUE(read_file(dir + "/one.dat") == read_file(dir + "/many.dat")) << "the series from --start differ";
 }
