@@ -47,8 +47,9 @@ static_assert(MAX_SITES <= (1L << 32), "site numbers fill one word of the random
 constexpr long MAX_BLOCK_SITES = 1L << 24;
 // Largest dimension.
 constexpr int MAX_DIM = 3;
-// Thinnest block of a split lattice: a block of one layer would take both
-// its neighbours' values from the halos of one colour update.
+// Thinnest block of a split lattice along a split direction (a block of
+// one layer would be nothing but faces, its two halos the whole of its
+// neighbourhood: more messages than sites).
 constexpr long MIN_BLOCK_WIDTH = 2;
 
 class Team;

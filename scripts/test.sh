@@ -49,9 +49,10 @@ TSAN_OPTIONS=halt_on_error=1 \
 # The simulation's threads are OpenMP's, whose barriers ThreadSanitizer sees
 # only in LLVM's runtime (with its Archer tool): clang builds the simulation
 # and its tests, which run the sweeps, the measurements and the union-find of
-# the Swendsen-Wang update on 1, 2 and 3 threads.
+# the Swendsen-Wang update on 1, 2 and 3 threads, and the lattice split into
+# blocks whose processes threads play.
 CC=clang CXX=clang++ cmake -S . -B build-tsan-omp -DCMAKE_BUILD_TYPE=RelWithDebInfo -DO1_TSAN=ON -DO1_MPI=OFF
 cmake --build build-tsan-omp -j "$jobs" --target o1_heatbath_tests
 TSAN_OPTIONS="halt_on_error=1 ignore_noninstrumented_modules=1" \
   ctest --test-dir build-tsan-omp --output-on-failure -j "$jobs" \
-  -R '^(heatbath_make_table|HeatBathProgram\.SameChain|SwendsenWang\.|Measurement\.|CounterStreams\.)'
+  -R '^(heatbath_make_table|HeatBathProgram\.SameChain|SwendsenWang\.|Measurement\.|CounterStreams\.|Blocks\.)'
