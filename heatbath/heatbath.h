@@ -188,6 +188,11 @@ struct HeatBathStats {
     double max_abs_h = 0;      // largest |h| met
 };
 
+// Proposals every site of a checkerboard sweep may make in rounds together
+// with the other sites of its batch; a site that none of them accepted (a
+// few in ten thousand) is drawn again, whole, by the sampler's draw.
+constexpr std::uint64_t HEAT_BATH_ROUNDS = 4;
+
 // One heat-bath sweep: every site gets a fresh value drawn from its
 // conditional weight (by the table, or by the sampler's fallback where the
 // table serves no histogram) with its stream (HeatBath, sweep, 0, site).

@@ -39,18 +39,19 @@ void checkerboard_sweep(const Lattice &lat, double beta, double landa, int hits,
             std::uint64_t a = 0;
             double *f = phi.data();
             // The first block of each site's stream (its first hit), a row at a time.
-            std::vector<Philox::ctr_type> blocks(static_cast<std::size_t>(L / 2));
+            std::vector<std::uint64_t> u(static_cast<std::size_t>(L / 2)), v(u.size());
             for (long r = first_row; r < end_row; ++r) {
                 const RowNeighbours n = row_neighbours(lat, r);
                 const long first = (colour + n.parity) & 1;
                 double *row = f + n.offset;
                 const Philox::ctr_type c = stream_counter(StreamKind::Metropolis, k.sweep, 0, n.site + static_cast<std::uint32_t>(first));
-                philox_first_blocks(k.key, c, 2, blocks.size(), blocks.data());
+                philox_pairs(k.key, c, 2, u.size(), u.data(), v.data());
                 for (long x0 = first; x0 < L; x0 += 2) {
                     const double sum = neighbour_sum<D>(f, row, n, L, x0);
                     Philox::ctr_type cj = c;
                     cj[1] += static_cast<std::uint32_t>(x0 - first);
-                    CounterStream g(k.key, cj, blocks[static_cast<std::size_t>(x0 / 2)]);
+                    const std::size_t j = static_cast<std::size_t>(x0 / 2);
+                    CounterStream g(k.key, cj, u[j], v[j]);
                     row[x0] = metropolis_site(row[x0], beta * sum, landa, hits, step, g, a);
                 }
             }
@@ -68,14 +69,14 @@ void lexicographic_sweep(const Lattice &lat, double beta, double landa, int hits
     const std::int32_t *nb = lat.nb.data();
     double *f = phi.data();
     std::uint64_t accepted = 0;
-    std::vector<Philox::ctr_type> first(static_cast<std::size_t>(lat.L));
+    std::vector<std::uint64_t> first(static_cast<std::size_t>(lat.L)), second(first.size());
     for (long x = 0; x < lat.V; ++x, nb += n) {
         const std::size_t x0 = static_cast<std::size_t>(x % lat.L);
         const Philox::ctr_type c = stream_counter(StreamKind::Metropolis, k.sweep, 0, static_cast<std::uint32_t>(x));
-        if (x0 == 0) philox_first_blocks(k.key, c, 1, first.size(), first.data());
+        if (x0 == 0) philox_pairs(k.key, c, 1, first.size(), first.data(), second.data());
         double sum = 0;
         for (std::size_t i = 0; i < n; ++i) sum += f[nb[i]];
-        CounterStream g(k.key, c, first[x0]);
+        CounterStream g(k.key, c, first[x0], second[x0]);
         f[x] = metropolis_site(f[x], beta * sum, landa, hits, step, g, accepted);
     }
     st.accepted += accepted;

@@ -1,10 +1,9 @@
-// Block 0 of many streams at once.  Philox4x32-10 is ten rounds of
+// The blocks of many streams at once.  Philox4x32-10 is ten rounds of
 //     (x0, x1, x2, x3) -> (hi(M1 x2) ^ x1 ^ k0, lo(M1 x2), hi(M0 x0) ^ x3 ^ k1, lo(M0 x0))
 // with the key (k0, k1) increased by (W0, W1) after each round.  Where the
-// processor has AVX2, each stream's words sit in the low halves of 64-bit
-// lanes of vector registers, where one instruction multiplies the low halves
-// of four lanes to 64 bits (the high halves collect bits no result reads):
-// about 1.5 times as fast as one stream at a time.  Elsewhere Philox itself.
+// processor has AVX-512 or AVX2, the rounds run on several streams at once
+// in the lanes of vector registers (philox_lanes.h); elsewhere Philox
+// itself.
 #include <cstring>
 
 #if defined(__x86_64__)
@@ -21,92 +20,101 @@ constexpr std::uint32_t M0 = 0xD2511F53, M1 = 0xCD9E8D57;  // the multipliers
 constexpr std::uint32_t W0 = 0x9E3779B9, W1 = 0xBB67AE85;  // the key increments
 constexpr int ROUNDS = 10;
 
-void scalar_blocks(const Philox::key_type &key, Philox::ctr_type c, std::uint32_t step, std::size_t n, Philox::ctr_type *out)
+// Sites per call of the list kernel when they are made from a step.
+constexpr std::size_t STEP_BATCH = 96;
+
+void scalar_pairs(const Philox::key_type &key, Philox::ctr_type c, const std::uint32_t *site, std::size_t n, std::uint64_t *first,
+                  std::uint64_t *second)
 {
-    for (std::size_t j = 0; j < n; ++j, c[1] += step) out[j] = Philox()(c, key);
+    for (std::size_t j = 0; j < n; ++j) {
+        c[1] = site[j];
+        const Philox::ctr_type b = Philox()(c, key);
+        first[j] = std::uint64_t(b[1]) << 32 | b[0];
+        second[j] = std::uint64_t(b[3]) << 32 | b[2];
+    }
 }
 
 #if defined(__x86_64__)
 
-// The lanes of the vector registers of AVX2: four 64-bit lanes.
-#define O1_AVX2 __attribute__((target("avx2")))
+// AVX2: four 64-bit lanes, 16 registers.
+namespace avx2 {
+#define O1_LANES_TARGET __attribute__((target("avx2")))
 using Lanes = __m256i;
 constexpr int LANES = 4;
-O1_AVX2 inline Lanes set(std::uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
-O1_AVX2 inline Lanes mul(Lanes a, Lanes b) { return _mm256_mul_epu32(a, b); }  // low halves to 64 bits
-O1_AVX2 inline Lanes high(Lanes a) { return _mm256_srli_epi64(a, 32); }
-O1_AVX2 inline Lanes eor(Lanes a, Lanes b) { return _mm256_xor_si256(a, b); }
-
-// G registers at a time, so that the multiplications of independent lanes
-// overlap (more would not fit in the 16 registers).
 constexpr int G = 3;
-constexpr int W = G * LANES;
+O1_LANES_TARGET inline Lanes set(std::uint64_t v) { return _mm256_set1_epi64x(static_cast<long long>(v)); }
+O1_LANES_TARGET inline Lanes mul(Lanes a, Lanes b) { return _mm256_mul_epu32(a, b); }
+O1_LANES_TARGET inline Lanes high(Lanes a) { return _mm256_srli_epi64(a, 32); }
+O1_LANES_TARGET inline Lanes eor3(Lanes a, Lanes b, Lanes c) { return _mm256_xor_si256(_mm256_xor_si256(a, b), c); }
+O1_LANES_TARGET inline Lanes widen(const std::uint32_t *p) { return _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))); }
+// The low halves of lo and hi as the low and high halves of each lane.
+O1_LANES_TARGET inline Lanes join(Lanes lo, Lanes hi) { return _mm256_blend_epi32(lo, _mm256_slli_epi64(hi, 32), 0xaa); }
+O1_LANES_TARGET inline void store(std::uint64_t *p, Lanes v) { _mm256_storeu_si256(reinterpret_cast<Lanes *>(p), v); }
+#include "heatbath/philox_lanes.h"
+#undef O1_LANES_TARGET
+}  // namespace avx2
 
-// The blocks of all n streams, W at a time (the last group may have lanes
-// whose results are not kept).
-O1_AVX2 void avx2_blocks(const Philox::key_type &key, const Philox::ctr_type &c, std::uint32_t step, std::size_t n,
-                         Philox::ctr_type *out)
+// AVX-512: eight 64-bit lanes, 32 registers, a three-way exclusive or.
+// About three times as fast as AVX2 where the processor runs it at full
+// width.  (The zero-masked forms with every lane set are the same
+// instructions; the plain ones make g++ 12 warn of an uninitialised
+// variable inside its own header.)
+namespace avx512 {
+#define O1_LANES_TARGET __attribute__((target("avx512f")))
+using Lanes = __m512i;
+constexpr int LANES = 8;
+constexpr int G = 4;
+constexpr __mmask8 ALL = 0xff;
+O1_LANES_TARGET inline Lanes set(std::uint64_t v) { return _mm512_set1_epi64(static_cast<long long>(v)); }
+O1_LANES_TARGET inline Lanes mul(Lanes a, Lanes b) { return _mm512_maskz_mul_epu32(ALL, a, b); }
+O1_LANES_TARGET inline Lanes high(Lanes a) { return _mm512_maskz_srli_epi64(ALL, a, 32); }
+O1_LANES_TARGET inline Lanes eor3(Lanes a, Lanes b, Lanes c) { return _mm512_ternarylogic_epi64(a, b, c, 0x96); }
+O1_LANES_TARGET inline Lanes widen(const std::uint32_t *p)
 {
-    const Lanes m0 = set(M0), m1 = set(M1);
-    for (std::size_t done = 0; done < n; done += W) {
-        alignas(32) std::uint64_t site[W];
-        for (std::size_t j = 0; j < W; ++j) site[j] = static_cast<std::uint32_t>(c[1] + static_cast<std::uint32_t>(done + j) * step);
-        Lanes x0[G], x1[G], x2[G], x3[G];
-        for (int g = 0; g < G; ++g) {
-            x0[g] = set(c[0]);
-            x1[g] = _mm256_load_si256(reinterpret_cast<const Lanes *>(site + g * LANES));
-            x2[g] = set(c[2]);
-            x3[g] = set(c[3]);
-        }
-        std::uint32_t k0 = key[0], k1 = key[1];
-        for (int r = 0; r < ROUNDS; ++r) {
-            const Lanes a = set(k0), b = set(k1);
-            for (int g = 0; g < G; ++g) {
-                const Lanes p0 = mul(x0[g], m0), p1 = mul(x2[g], m1);
-                x0[g] = eor(eor(high(p1), x1[g]), a);
-                x1[g] = p1;
-                x2[g] = eor(eor(high(p0), x3[g]), b);
-                x3[g] = p0;
-            }
-            k0 += W0;
-            k1 += W1;
-        }
-        // Each block's four words side by side, stored 16 bytes at a time
-        // (the reader loads them so; four narrower stores would stall it).
-        alignas(32) Philox::ctr_type blocks[W];
-        for (int g = 0; g < G; ++g) {
-            const Lanes low = set(0xffffffffu);
-            const Lanes w01 = _mm256_or_si256(_mm256_and_si256(x0[g], low), _mm256_slli_epi64(x1[g], 32));  // words 1:0
-            const Lanes w23 = _mm256_or_si256(_mm256_and_si256(x2[g], low), _mm256_slli_epi64(x3[g], 32));  // words 3:2
-            const Lanes even = _mm256_unpacklo_epi64(w01, w23), odd = _mm256_unpackhi_epi64(w01, w23);  // lanes 0, 2 and 1, 3
-            _mm256_store_si256(reinterpret_cast<Lanes *>(blocks + g * LANES), _mm256_permute2x128_si256(even, odd, 0x20));
-            _mm256_store_si256(reinterpret_cast<Lanes *>(blocks + g * LANES + 2), _mm256_permute2x128_si256(even, odd, 0x31));
-        }
-        const std::size_t kept = n - done < W ? n - done : W;
-        for (std::size_t j = 0; j < kept; ++j) out[done + j] = blocks[j];
-    }
+    return _mm512_maskz_cvtepu32_epi64(ALL, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p)));
 }
+O1_LANES_TARGET inline Lanes join(Lanes lo, Lanes hi) { return _mm512_mask_blend_epi32(0xaaaa, lo, _mm512_maskz_slli_epi64(ALL, hi, 32)); }
+O1_LANES_TARGET inline void store(std::uint64_t *p, Lanes v) { _mm512_storeu_si512(p, v); }
+#include "heatbath/philox_lanes.h"
+#undef O1_LANES_TARGET
+}  // namespace avx512
 
-bool have_avx2()
+// The widest of them the processor has (2), else 0.
+int vector_width()
 {
-    static const bool avx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-    return avx2;
+    static const int width = (__builtin_cpu_init(), __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0);
+    return width;
 }
 
 #endif
 
 }  // namespace
 
-void philox_first_blocks(const Philox::key_type &key, const Philox::ctr_type &counter, std::uint32_t step, std::size_t n,
-                         Philox::ctr_type *out)
+void philox_pairs(const Philox::key_type &key, const Philox::ctr_type &counter, const std::uint32_t *site, std::size_t n,
+                  std::uint64_t *first, std::uint64_t *second)
 {
 #if defined(__x86_64__)
-    if (have_avx2()) {
-        avx2_blocks(key, counter, step, n, out);
+    switch (vector_width()) {
+    case 2:
+        avx512::pairs(key, counter, site, n, first, second);
+        return;
+    case 1:
+        avx2::pairs(key, counter, site, n, first, second);
         return;
     }
 #endif
-    scalar_blocks(key, counter, step, n, out);
+    scalar_pairs(key, counter, site, n, first, second);
+}
+
+void philox_pairs(const Philox::key_type &key, const Philox::ctr_type &counter, std::uint32_t step, std::size_t n,
+                  std::uint64_t *first, std::uint64_t *second)
+{
+    std::uint32_t site[STEP_BATCH];
+    for (std::size_t done = 0; done < n; done += STEP_BATCH) {
+        const std::size_t m = n - done < STEP_BATCH ? n - done : STEP_BATCH;
+        for (std::size_t j = 0; j < m; ++j) site[j] = counter[1] + static_cast<std::uint32_t>(done + j) * step;
+        philox_pairs(key, counter, site, m, first + done, second + done);
+    }
 }
 
 }  // namespace o1hb

@@ -79,12 +79,12 @@ public:
         : CounterStream(key, stream_counter(kind, sweep, sub, site))
     {
     }
-    // The stream of block 0 counter whose block 0, first, has been made
-    // already (by philox_first_blocks).
-    CounterStream(const Philox::key_type &key, const Philox::ctr_type &counter, const Philox::ctr_type &first)
-        : key_(key), ctr_(counter), out_(first), left_(2)
+    // The stream at the block counter[0], whose two numbers first and
+    // second have been made already (by philox_pairs): they come next.
+    CounterStream(const Philox::key_type &key, const Philox::ctr_type &counter, std::uint64_t first, std::uint64_t second)
+        : key_(key), ctr_(counter), pair_{first, second}, left_(2)
     {
-        ctr_[0] = 1;
+        if (++ctr_[0] == 0) spent_ = true;
     }
 
     result_type operator()()
@@ -92,30 +92,36 @@ public:
         if (left_ == 0) {
             // The block counter would wrap to 0 and repeat the stream.
             if (spent_) exhausted();
-            out_ = Philox()(ctr_, key_);
+            const Philox::ctr_type b = Philox()(ctr_, key_);
+            pair_[0] = std::uint64_t(b[1]) << 32 | b[0];
+            pair_[1] = std::uint64_t(b[3]) << 32 | b[2];
             if (++ctr_[0] == 0) spent_ = true;
             left_ = 2;
         }
-        return --left_ ? word(0) : word(2);
+        return --left_ ? pair_[0] : pair_[1];
     }
 
 private:
-    result_type word(int i) const { return static_cast<std::uint64_t>(out_[i + 1]) << 32 | out_[i]; }
     [[noreturn]] static void exhausted() { throw std::runtime_error("a random stream ran past its 2^32 blocks"); }
 
     Philox::key_type key_;
-    Philox::ctr_type ctr_;     // the next block to make
-    Philox::ctr_type out_{};   // the last block made
-    int left_ = 0;             // numbers of out_ not handed out yet
-    bool spent_ = false;       // the last block of the stream has been made
+    Philox::ctr_type ctr_;         // the next block to make
+    std::uint64_t pair_[2] = {};   // the numbers of the last block made
+    int left_ = 0;                 // numbers of pair_ not handed out yet
+    bool spent_ = false;           // the last block of the stream has been made
 };
 
-// Block 0 of n streams at once: out[j] = Philox(counter with word 1
-// increased by j step, key), word 1 wrapping modulo 2^32 (the caller keeps
-// site numbers in range).  The same bits as Philox itself, computed several
-// streams at a time with the vector instructions the processor has.
-void philox_first_blocks(const Philox::key_type &key, const Philox::ctr_type &counter, std::uint32_t step, std::size_t n,
-                         Philox::ctr_type *out);
+// The block counter[0] of n streams at once, stream j being the one of
+// counter with word 1 set to site[j]: its numbers 2b and 2b + 1 (words 1:0
+// and 3:2 of the block) into first[j] and second[j].  The same bits as
+// Philox itself, computed several streams at a time with the vector
+// instructions the processor has.
+void philox_pairs(const Philox::key_type &key, const Philox::ctr_type &counter, const std::uint32_t *site, std::size_t n,
+                  std::uint64_t *first, std::uint64_t *second);
+// The same for the sites counter[1] + j step (modulo 2^32; the caller keeps
+// site numbers in range), j = 0 .. n - 1.
+void philox_pairs(const Philox::key_type &key, const Philox::ctr_type &counter, std::uint32_t step, std::size_t n,
+                  std::uint64_t *first, std::uint64_t *second);
 
 // Uniform double in [0, 1) from the top 53 bits of a 64-bit number.
 inline double unit_interval(std::uint64_t r) { return static_cast<double>(r >> 11) * 0x1.0p-53; }

@@ -122,16 +122,17 @@ void freeze(const Lattice &lat, double beta, const std::vector<double> &phi, con
 {
     const long L = lat.L;
     const double *f = phi.data();
-    // Numbers 0 and 1 from block 0, number 2 from block 1.
-    std::vector<Philox::ctr_type> block0(static_cast<std::size_t>(L)), block1(static_cast<std::size_t>(D > 2 ? L : 0));
+    // Numbers 0 and 1 from block 0, number 2 from block 1 (number 3 unused).
+    std::vector<std::uint64_t> n0(static_cast<std::size_t>(L)), n1(n0.size()), n2(static_cast<std::size_t>(D > 2 ? L : 0)),
+        n3(n2.size());
     for (long r = r0; r < r1; ++r) {
         const RowNeighbours n = row_neighbours(lat, r);
         const double *row = f + n.offset;
         Philox::ctr_type c = stream_counter(StreamKind::SwBond, k.sweep, number, n.site);
-        philox_first_blocks(k.key, c, 1, static_cast<std::size_t>(L), block0.data());
+        philox_pairs(k.key, c, 1, n0.size(), n0.data(), n1.data());
         if (D > 2) {
             c[0] = 1;
-            philox_first_blocks(k.key, c, 1, static_cast<std::size_t>(L), block1.data());
+            philox_pairs(k.key, c, 1, n2.size(), n2.data(), n3.data());
         }
         for (long x0 = 0; x0 < L; ++x0) {
             const double fx = row[x0];
@@ -139,11 +140,11 @@ void freeze(const Lattice &lat, double beta, const std::vector<double> &phi, con
             double fy[D];
             fy[0] = x0 + 1 < L ? row[x0 + 1] : row[0];
             for (int mu = 1; mu < D; ++mu) fy[mu] = f[n.up[mu - 1] + x0];
-            const Philox::ctr_type &b0 = block0[static_cast<std::size_t>(x0)];
+            const std::size_t j = static_cast<std::size_t>(x0);
             std::uint64_t u[D];
-            u[0] = std::uint64_t(b0[1]) << 32 | b0[0];
-            u[1] = std::uint64_t(b0[3]) << 32 | b0[2];
-            if (D > 2) u[2] = std::uint64_t(block1[static_cast<std::size_t>(x0)][1]) << 32 | block1[static_cast<std::size_t>(x0)][0];
+            u[0] = n0[j];
+            u[1] = n1[j];
+            if (D > 2) u[2] = n2[j];
             // The Ising couplings 2 beta phi_x phi_y, positive where the signs agree.
             double x[D], q[D];
             for (int mu = 0; mu < D; ++mu) {

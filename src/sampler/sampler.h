@@ -89,6 +89,14 @@ struct DrawStats {
     std::uint64_t fallback = 0;  // draws that used the fallback
 };
 
+// What one proposal of a draw decided (Sampler::propose).
+enum class Proposal {
+    Rejected,   // the draw goes on with the next two numbers
+    Accepted,   // the proposal is the draw
+    NotServed,  // the table serves no histogram for h: call draw
+    Undecided,  // only from propose_by_bounds: the weight decides (propose)
+};
+
 // Draws from the table for every h it serves (see the top of this file).
 // Immutable after construction; one Sampler can serve several threads, each
 // with its own generator and its own DrawStats.  The templates and the
@@ -149,6 +157,33 @@ public:
     // Adds the proposals to trials.
     template <class URBG>
     double draw_from(int m, double h, URBG &g, std::uint64_t &trials) const;
+    // One proposal of draw(h, g, ...) made of the two numbers r0, r1 that
+    // its generator would give next: Accepted with x the draw, Rejected, or
+    // NotServed (x untouched) when h needs the fallback.  For callers that
+    // make the numbers of many independent draws in batches: draw(h, g)
+    // returns the x of the first Accepted proposal of the pairs g gives, as
+    // long as there are fewer than max_trials proposals before it.
+    Proposal propose(double h, std::uint64_t r0, std::uint64_t r1, double &x) const;
+
+    // What a draw at a field value looks up before its proposals: the
+    // histogram, whether through the mirror, and the bounds of the field
+    // value's sub-range.  Like an iterator it points into the sampler: valid
+    // while the sampler lives and is not assigned to.
+    class LookUp;
+    // The look-up of a draw at field value h.  Where look_up(h0) ==
+    // look_up(h1) for h0 <= h1, that look-up serves every h between them:
+    // the same histogram as h's own, and bounds that decide no proposal
+    // otherwise (they may decide fewer).  So a caller whose field values lie
+    // in a narrow range can keep a map of them.
+    LookUp look_up(double h) const noexcept;
+    // propose(h, r0, r1, x) with the look-up made: l is served and serves h.
+    Proposal propose(const LookUp &l, double h, std::uint64_t r0, std::uint64_t r1, double &x) const;
+    // The same as far as the bounds decide it (they do not depend on h):
+    // Accepted or Rejected as propose says, or Undecided (x unspecified)
+    // where propose needs the weight itself (a few proposals in a hundred,
+    // every tail's).  For callers that make those apart, out of the way of
+    // the common ones.
+    Proposal propose_by_bounds(const LookUp &l, std::uint64_t r0, std::uint64_t r1, double &x) const;
     // One x by the fallback alone (no table): exact for every finite h, up
     // to the rounding of h, by the Gaussian envelope of detail::GaussEnvelope
     // (for h < 0, -x with x drawn for -h).  Adds the proposals to trials.
@@ -215,6 +250,9 @@ private:
     // Index-table entry of a field value a in [H0, H_max) by the C snippet;
     // null when a is outside (or NaN) or its field index is missing.
     const Entry *find(double a) const noexcept;
+    // The C line of a: the first whose bound a is below (lines_.size() for
+    // none).
+    std::size_t line_of(double a) const noexcept;
     // Histogram of a field value a in [H0, H_max); false as find.
     bool lookup(double a, int &m) const noexcept;
     // Bounds for field value a in the sub-range of r holding it, or the ones
@@ -224,6 +262,19 @@ private:
     // bounds for a.
     template <class URBG>
     double draw_table(int m, double a, const Bound *bound, URBG &g, std::uint64_t &trials) const;
+    // One proposal of a draw from histogram m (its edges edge) at a field
+    // value a it serves, made of the numbers r0 (piece and position) and r1 (the
+    // acceptance uniform): whether it is accepted, with x.
+    bool proposal(int m, const double *edge, double a, const Bound *bound, std::uint64_t r0, std::uint64_t r1,
+                  double &x) const;
+    // Its first part: the piece k (0 and Nd_poi - 1 are the tails) and the
+    // position low within it; on a step, x and the step's width; what the
+    // bounds say: 1 accepted, 0 rejected, -1 the weight decides (always on
+    // a tail).
+    int by_bounds(const double *edge, const Bound *bound, std::uint64_t r0, std::uint64_t r1, unsigned &k, std::uint64_t &low,
+                  double &x, double &width) const;
+    // The edges of the steps of histogram m.
+    const double *edges_of(int m) const { return edges_.data() + static_cast<std::size_t>(m) * static_cast<std::size_t>(nd_ - 1); }
     // The proposals that need the exponential, out of the draw's loop:
     // whether x on a step of the given width of histogram m at field value a
     // is accepted with the uniform v; x from a tail (left or right) of m with
@@ -246,6 +297,29 @@ private:
     std::vector<double> edges_;    // p[1..Nd_poi-1] of each histogram: the edges of its steps
     std::vector<Bound> bounds_;    // per histogram, sub-range and step
     std::vector<Bound> no_bounds_; // Nd_poi - 2 bounds that decide nothing
+};
+
+class Sampler::LookUp {
+public:
+    // Whether the table serves the field value (else its draw is the fallback's).
+    bool served() const { return edge_ != nullptr; }
+    bool operator==(const LookUp &o) const
+    {
+        return edge_ == o.edge_ && bound_ == o.bound_ && sign_ == o.sign_ && entry_ == o.entry_ && line_ == o.line_;
+    }
+    bool operator!=(const LookUp &o) const { return !(*this == o); }
+
+private:
+    friend class Sampler;
+    const double *edge_ = nullptr;  // the edges of the histogram's steps
+    const Bound *bound_ = nullptr;  // the bounds of the sub-range
+    std::uint64_t sign_ = 0;        // the sign bit the mirror flips
+    int m_ = -1;                    // the histogram
+    // The C line and index-table entry that found it: one line's field
+    // indices grow with the field value, so equal ones at two field values
+    // mean the same entry between them.
+    std::size_t line_ = 0;
+    const Entry *entry_ = nullptr;
 };
 
 }  // namespace o1phi4

@@ -80,9 +80,7 @@ inline const Sampler::Entry *Sampler::find(double a) const noexcept
 {
     // NaN fails the range test.
     if (!(a >= table_.H0 && a < table_.H_max)) return nullptr;
-    // The first line with a below its bound, without branches.
-    std::size_t i = 0;
-    for (const Line &l : lines_) i += a >= l.upper;
+    const std::size_t i = line_of(a);
     if (i == lines_.size()) return nullptr;
     const Line &l = lines_[i];
     // (int)(h/step) of the C code.  The product with the reciprocal
@@ -99,6 +97,14 @@ inline const Sampler::Entry *Sampler::find(double a) const noexcept
     const unsigned long j = static_cast<unsigned long>(l.offset + q);
     if (j >= index_.size() || index_[j].m < 0) return nullptr;
     return &index_[j];
+}
+
+inline std::size_t Sampler::line_of(double a) const noexcept
+{
+    // Without branches.
+    std::size_t i = 0;
+    for (const Line &l : lines_) i += a >= l.upper;
+    return i;
 }
 
 inline bool Sampler::lookup(double a, int &m) const noexcept
@@ -178,11 +184,83 @@ double Sampler::draw_from(int m, double h, URBG &g, std::uint64_t &trials) const
 
 // Inline: the call and its set-up cost a draw at a fixed field value about a
 // tenth of its time.
+inline int Sampler::by_bounds(const double *edge, const Bound *bound, std::uint64_t r0, std::uint64_t r1, unsigned &k,
+                             std::uint64_t &low, double &x, double &width) const
+{
+    const unsigned steps = static_cast<unsigned>(nd_ - 2);
+    k = static_cast<unsigned>(detail::piece(r0, nd_, low));
+    // Step k (i = k - 1 below Nd_poi - 2; the tails wrap around): x
+    // uniform on [p[k], p[k+1]], accepted when v*height < weight.
+    const unsigned i = k - 1;
+    if (i >= steps) return -1;
+    const double left = edge[i];
+    width = edge[i + 1] - left;
+    x = left + detail::unit(low) * width;
+    // The top 8 bits of v put it in [top/256, (top + 1)/256).  Most
+    // proposals are decided here, without a branch on the outcome.
+    const unsigned top = static_cast<unsigned>(r1 >> 56);
+    const Bound b = bound[i];
+    return top < b.lo ? 1 : top > b.hi ? 0 : -1;
+}
+
+inline bool Sampler::proposal(int m, const double *edge, double a, const Bound *bound, std::uint64_t r0, std::uint64_t r1,
+                              double &x) const
+{
+    unsigned k;
+    std::uint64_t low;
+    double width;
+    const int decided = by_bounds(edge, bound, r0, r1, k, low, x, width);
+    if (decided >= 0) return decided;
+    if (k - 1 < static_cast<unsigned>(nd_ - 2)) return step_accepts(m, a, x, width, detail::unit(r1));
+    // NaN when rejected.
+    x = tail_draw(m, a, k == 0, detail::unit(low), detail::unit(r1));
+    return x == x;
+}
+
+inline Sampler::LookUp Sampler::look_up(double h) const noexcept
+{
+    LookUp l;
+    const std::uint64_t sign = detail::sign_mask(h < mirror_below_);
+    const double a = detail::flip(h, sign);
+    const Entry *e = find(a);
+    if (!e) return l;
+    l.edge_ = edges_of(e->m);
+    l.bound_ = bounds_at(e->range, a);
+    l.sign_ = sign;
+    l.m_ = e->m;
+    l.line_ = line_of(a);
+    l.entry_ = e;
+    return l;
+}
+
+inline Proposal Sampler::propose(const LookUp &l, double h, std::uint64_t r0, std::uint64_t r1, double &x) const
+{
+    double y;
+    const bool accepted = proposal(l.m_, l.edge_, detail::flip(h, l.sign_), l.bound_, r0, r1, y);
+    x = detail::flip(y, l.sign_);
+    return accepted ? Proposal::Accepted : Proposal::Rejected;
+}
+
+inline Proposal Sampler::propose_by_bounds(const LookUp &l, std::uint64_t r0, std::uint64_t r1, double &x) const
+{
+    unsigned k;
+    std::uint64_t low;
+    double y = 0, width;
+    const int decided = by_bounds(l.edge_, l.bound_, r0, r1, k, low, y, width);
+    x = detail::flip(y, l.sign_);
+    return decided > 0 ? Proposal::Accepted : decided == 0 ? Proposal::Rejected : Proposal::Undecided;
+}
+
+inline Proposal Sampler::propose(double h, std::uint64_t r0, std::uint64_t r1, double &x) const
+{
+    const LookUp l = look_up(h);
+    return l.served() ? propose(l, h, r0, r1, x) : Proposal::NotServed;
+}
+
 template <class URBG>
 inline double Sampler::draw_table(int m, double h, const Bound *bound, URBG &g, std::uint64_t &trials) const
 {
-    const unsigned steps = static_cast<unsigned>(nd_ - 2);
-    const double *edge = edges_.data() + static_cast<std::size_t>(m) * (steps + 1);
+    const double *edge = edges_of(m);
     // Trials counted here and added at the end: through the reference,
     // which might alias the generator, the compiler would store the count
     // and reload the generator's state every trial.
@@ -194,25 +272,9 @@ inline double Sampler::draw_table(int m, double h, const Bound *bound, URBG &g, 
             too_many_trials(h, false);
         }
         ++t;
-        std::uint64_t low;
-        const unsigned k = static_cast<unsigned>(detail::piece(detail::bits64(g), nd_, low));
-        const std::uint64_t r = detail::bits64(g);
-        // Step k (i = k - 1 below Nd_poi - 2; the tails wrap around): x
-        // uniform on [p[k], p[k+1]], accepted when v*height < weight.
-        const unsigned i = k - 1;
-        if (i < steps) {
-            const double left = edge[i], width = edge[i + 1] - left;
-            x = left + detail::unit(low) * width;
-            // The top 8 bits of v put it in [top/256, (top + 1)/256).
-            const unsigned top = static_cast<unsigned>(r >> 56);
-            if (top < bound[i].lo) break;
-            if (top > bound[i].hi) continue;
-            if (step_accepts(m, h, x, width, detail::unit(r))) break;
-        } else {
-            // NaN when rejected.
-            x = tail_draw(m, h, k == 0, detail::unit(low), detail::unit(r));
-            if (x == x) break;
-        }
+        const std::uint64_t r0 = detail::bits64(g);
+        const std::uint64_t r1 = detail::bits64(g);
+        if (proposal(m, edge, h, bound, r0, r1, x)) break;
     }
     trials += t;
     return x;

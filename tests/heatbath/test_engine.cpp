@@ -1,6 +1,7 @@
 // The parts of the engine that keep the chain the same for any number of
-// threads: the counter-based streams, the labelling of the Swendsen-Wang
-// clusters and the exact sums of the measurements.
+// threads: the counter-based streams, the heat bath's batches of draws and
+// its map of field values, the labelling of the Swendsen-Wang clusters and
+// the exact sums of the measurements.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <random>
 
 #include "heatbath/heatbath.h"
+#include "heatbath_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -43,7 +45,7 @@ TEST(CounterStreams, PhiloxKnownAnswersCounterLayoutAndBatches)
     EXPECT_TRUE(key == (o1hb::Philox::key_type{{0x89abcdef, 0x01234567}}));
 
     // A stream hands out its blocks' words, low pair first; one that starts
-    // from a block made beforehand goes on exactly where it would have.
+    // from a pair made beforehand goes on exactly where it would have.
     o1hb::CounterStream g(key, c);
     o1hb::Philox::ctr_type c1 = c;
     c1[0] = 1;
@@ -51,23 +53,30 @@ TEST(CounterStreams, PhiloxKnownAnswersCounterLayoutAndBatches)
     auto pair = [](const o1hb::Philox::ctr_type &b, int i) { return std::uint64_t(b[i + 1]) << 32 | b[i]; };
     const std::uint64_t expected[] = {pair(b0, 0), pair(b0, 2), pair(b1, 0), pair(b1, 2)};
     for (std::uint64_t e : expected) EXPECT_EQ(g(), e);
-    o1hb::CounterStream resumed(key, c, b0);
+    o1hb::CounterStream resumed(key, c, pair(b0, 0), pair(b0, 2));
     for (std::uint64_t e : expected) EXPECT_EQ(resumed(), e);
 
-    // Batches of every length around the vector widths, at steps 1 and 2,
-    // with site numbers that wrap: the same blocks as one at a time.
-    std::vector<o1hb::Philox::ctr_type> out(40);
-    for (std::uint32_t step : {1u, 2u})
-        for (std::size_t n = 0; n <= out.size(); ++n) {
-            o1hb::Philox::ctr_type start = c;
-            start[1] = 0xfffffff0u;
-            o1hb::philox_first_blocks(key, start, step, n, out.data());
-            for (std::size_t j = 0; j < n; ++j) {
-                o1hb::Philox::ctr_type cj = start;
-                cj[1] += static_cast<std::uint32_t>(j) * step;
-                EXPECT_TRUE(out[j] == o1hb::Philox()(cj, key)) << "step " << step << " n " << n << " j " << j;
+    // Batches of every length around the vector widths, of sites at steps 1
+    // and 2 (wrapping) and of a list of scattered sites, at blocks 0 and 5:
+    // the same pairs as Philox one block at a time.
+    std::vector<std::uint32_t> scattered(80);
+    for (std::size_t j = 0; j < scattered.size(); ++j) scattered[j] = static_cast<std::uint32_t>(j * j * 2654435761u);
+    std::vector<std::uint64_t> first(scattered.size()), second(scattered.size());
+    for (std::uint32_t block : {0u, 5u})
+        for (std::uint32_t step : {0u, 1u, 2u})  // 0: the list
+            for (std::size_t n = 0; n <= scattered.size(); ++n) {
+                o1hb::Philox::ctr_type start = c;
+                start[0] = block;
+                start[1] = 0xfffffff0u;
+                if (step == 0) o1hb::philox_pairs(key, start, scattered.data(), n, first.data(), second.data());
+                else o1hb::philox_pairs(key, start, step, n, first.data(), second.data());
+                for (std::size_t j = 0; j < n; ++j) {
+                    o1hb::Philox::ctr_type cj = start;
+                    cj[1] = step == 0 ? scattered[j] : start[1] + static_cast<std::uint32_t>(j) * step;
+                    const o1hb::Philox::ctr_type b = o1hb::Philox()(cj, key);
+                    EXPECT_TRUE(first[j] == pair(b, 0) && second[j] == pair(b, 2)) << "block " << block << " step " << step << " n " << n << " j " << j;
+                }
             }
-        }
 
     // The last block of a stream is its last: no wrap to block 0.
     o1hb::Philox::ctr_type last = c;
@@ -176,5 +185,136 @@ TEST(Measurement, SumsAreExactAndTheSameForAnyThreadCount)
         std::vector<double> phi(static_cast<std::size_t>(lat.V), 0.5);
         phi[5] = bad;
         for (int t : THREADS) EXPECT_THROW(o1hb::measure(lat, phi, t), std::runtime_error) << bad;
+    }
+}
+
+namespace {
+
+// The checkerboard heat bath site by site: each site's value drawn by the
+// sampler with the site's own stream, its field from the neighbour table in
+// the order of neighbour_sum.  Returns the most proposals one draw made.
+std::uint64_t sweep_site_by_site(const o1hb::Lattice &lat, double beta, const o1hb::HeatBathSampler &s,
+                                 std::vector<double> &phi, const o1hb::SweepKey &k, o1hb::HeatBathStats &st)
+{
+    std::uint64_t most = 0;
+    const std::size_t n = 2 * static_cast<std::size_t>(lat.d);
+    for (int colour = 0; colour < 2; ++colour)
+        for (long x = 0; x < lat.V; ++x) {
+            int parity = 0;
+            for (long y = x; y > 0; y /= lat.L) parity += static_cast<int>(y % lat.L);
+            if ((parity & 1) != colour) continue;
+            const std::int32_t *nb = lat.nb.data() + static_cast<std::size_t>(x) * n;
+            double sum = phi[static_cast<std::size_t>(nb[1])] + phi[static_cast<std::size_t>(nb[0])];
+            for (std::size_t mu = 1; mu < n / 2; ++mu)
+                sum += phi[static_cast<std::size_t>(nb[2 * mu])] + phi[static_cast<std::size_t>(nb[2 * mu + 1])];
+            const double h = beta * sum;
+            st.max_abs_h = std::fmax(st.max_abs_h, std::fabs(h));
+            o1hb::DrawStats one;
+            o1hb::CounterStream g(k.key, o1hb::StreamKind::HeatBath, k.sweep, 0, static_cast<std::uint32_t>(x));
+            phi[static_cast<std::size_t>(x)] = s.draw(h, g, one);
+            st.draw.trials += one.trials;
+            st.draw.fallback += one.fallback;
+            most = std::max(most, one.trials);
+        }
+    st.draws += static_cast<std::uint64_t>(lat.V);
+    return most;
+}
+
+}  // namespace
+
+// The sweep draws a colour's sites in batches, proposal by proposal: every
+// site must still get the value and the proposal count of the sampler's own
+// draw with its stream, on any number of threads: with field values the
+// table serves and the fallback's (the narrow table), rows shorter and
+// longer than a batch, and draws that need more proposals than the rounds.
+TEST(CheckerboardHeatBath, EverySiteGetsTheDrawOfItsOwnStream)
+{
+    const o1hb::HeatBathSampler sound = o1hb::make_heat_bath_sampler(o1phi4::parse_table(table_text(), "sound"), 1.1);
+    const o1hb::HeatBathSampler narrow = o1hb::make_heat_bath_sampler(o1phi4::parse_table(narrow_table_text(), "narrow"), 1.1);
+    struct Case {
+        const char *name;
+        const o1hb::HeatBathSampler &s;
+        int d, L;
+        double beta;
+        int sweeps;
+    };
+    std::uint64_t most = 0;
+    for (const Case &c : {Case{"d3 L6", sound, 3, 6, 0.3750966, 3}, Case{"d2 L10 fallback", narrow, 2, 10, 0.7, 3},
+                          Case{"d2 L600 long rows", sound, 2, 600, 0.68, 1}}) {
+        const o1hb::Lattice lat = o1hb::make_lattice(c.d, c.L);
+        std::mt19937_64 rng(3);
+        std::uniform_real_distribution<double> u(-1.5, 1.5);
+        std::vector<double> start(static_cast<std::size_t>(lat.V));
+        for (double &y : start) y = u(rng);
+        std::vector<double> want = start;
+        o1hb::HeatBathStats want_st;
+        for (int t = 1; t <= c.sweeps; ++t)
+            most = std::max(most, sweep_site_by_site(lat, c.beta, c.s, want, {o1hb::stream_key(9), std::uint64_t(t)}, want_st));
+        for (int threads : THREADS) {
+            std::vector<double> phi = start;
+            o1hb::HeatBathStats st;
+            for (int t = 1; t <= c.sweeps; ++t)
+                o1hb::heat_bath_sweep(lat, c.beta, c.s, phi, {o1hb::stream_key(9), std::uint64_t(t)}, o1hb::Order::Checkerboard, threads, st);
+            long differ = 0;
+            for (std::size_t x = 0; x < phi.size(); ++x) differ += !same_bits(phi[x], want[x]);
+            EXPECT_EQ(differ, 0) << c.name << " threads " << threads;
+            EXPECT_EQ(st.draw.trials, want_st.draw.trials) << c.name << " threads " << threads;
+            EXPECT_EQ(st.draw.fallback, want_st.draw.fallback) << c.name << " threads " << threads;
+            EXPECT_EQ(st.draws, want_st.draws) << c.name << " threads " << threads;
+            EXPECT_TRUE(same_bits(st.max_abs_h, want_st.max_abs_h)) << c.name << " threads " << threads;
+        }
+        if (c.s.H_max() < 5) {
+            EXPECT_GT(want_st.draw.fallback, 0u) << c.name;
+        }
+    }
+    EXPECT_GT(most, o1hb::HEAT_BATH_ROUNDS);
+}
+
+// The map of field values must give every proposal the decision of the
+// sampler's own look-up: around every cell edge of the map and of the
+// field-index map, and at random field values, on both sides of 0, for
+// pieces on the tails and the steps and every top byte of the acceptance
+// number (so a bound one off shows).
+TEST(CheckerboardHeatBath, MappedLookUpsDecideAsTheSamplersOwn)
+{
+    std::mt19937_64 rng(17);
+    for (const char *name : {"sound", "narrow"}) {
+        const o1hb::HeatBathSampler s =
+            o1hb::make_heat_bath_sampler(o1phi4::parse_table(name[0] == 's' ? table_text() : narrow_table_text(), name), 1.1);
+        const o1phi4::Sampler &own = s;
+        std::vector<double> edges;
+        for (double q = 0; q <= (o1hb::MAP_REACH + 1) * o1hb::MAP_CELLS_PER_UNIT; ++q) edges.push_back(q / o1hb::MAP_CELLS_PER_UNIT);
+        for (const o1phi4::FieldInterval &f : s.table().c_map)
+            for (double q = 0; q * f.step < f.upper; ++q) edges.push_back(q * f.step);
+        std::vector<double> hs;
+        for (double e : edges) {
+            double b = e;
+            for (int i = 0; i < 2; ++i) b = std::nextafter(b, -INFINITY);
+            for (int i = 0; i < 5; ++i, b = std::nextafter(b, INFINITY)) {
+                hs.push_back(b);
+                hs.push_back(-b);
+            }
+        }
+        std::uniform_real_distribution<double> any(-o1hb::MAP_REACH - 1, o1hb::MAP_REACH + 1), within(0.1, 0.9);
+        for (int i = 0; i < 2000; ++i) hs.push_back(any(rng));
+
+        const int nd = s.nd_poi();
+        long wrong = 0, checked = 0;
+        for (double h : hs)
+            for (int k : {0, std::uniform_int_distribution<int>(1, nd - 2)(rng), nd - 1}) {
+                const std::uint64_t r0 = static_cast<std::uint64_t>(std::ldexp((k + within(rng)) / nd, 64));
+                for (std::uint64_t top = 0; top < 256; ++top) {
+                    const std::uint64_t r1 = top << 56 | (rng() >> 8);
+                    double x = 0, y = 0, z = 0;
+                    const o1phi4::Proposal want = own.propose(h, r0, r1, x), got = s.propose(h, r0, r1, y);
+                    const o1phi4::Proposal quick = s.propose_by_bounds(h, r0, r1, z);
+                    const bool same = got == want && (want != o1phi4::Proposal::Accepted || same_bits(x, y)) &&
+                                      (quick == o1phi4::Proposal::Undecided ||
+                                       (quick == want && (want != o1phi4::Proposal::Accepted || same_bits(x, z))));
+                    if (!same && ++wrong <= 5) ADD_FAILURE() << name << " h " << hex(h) << " piece " << k << " top " << top;
+                    ++checked;
+                }
+            }
+        EXPECT_EQ(wrong, 0) << name << " of " << checked;
     }
 }

@@ -136,7 +136,7 @@ TEST(HeatBathProcesses, CheckpointOfNProcessesResumesOnM)
     const std::string dir = make_scratch_dir("heatbath_processes_checkpoint");
     std::random_device seed;
     std::mt19937 rng(seed());
-    const std::string args = "--landa 1.1 --table " + TABLE + " --dim 3 --size 8 --therm 200 --sweeps 12000 --sw 1 --seed 9 --threads 1";
+    const std::string args = "--landa 1.1 --table " + TABLE + " --dim 3 --size 8 --therm 200 --sweeps 40000 --sw 1 --seed 9 --threads 1 --series-format binary";
     ASSERT_EQ(run(dir, O1_HEATBATH_EXE " " + args + " --series whole.dat"), 0) << read_file(dir + "/err.txt");
     const std::string whole = read_file(dir + "/whole.dat");
     struct Case {
@@ -152,7 +152,7 @@ TEST(HeatBathProcesses, CheckpointOfNProcessesResumesOnM)
         // (odls_base_sigkill_timeout) and kills them a second after that: they
         // stop after the same sweep and write the checkpoint, or, killed
         // first, leave the last one whole.
-        const off_t target = static_cast<off_t>(std::uniform_real_distribution<double>(0.05, 0.2)(rng) * static_cast<double>(whole.size()));
+        const off_t target = static_cast<off_t>(std::uniform_real_distribution<double>(0.02, 0.1)(rng) * static_cast<double>(whole.size()));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         struct stat st {};
         while ((::stat((dir + "/part.dat").c_str(), &st) != 0 || st.st_size < target) && std::chrono::steady_clock::now() < deadline)
