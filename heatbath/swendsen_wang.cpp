@@ -317,32 +317,42 @@ void split_update(const Lattice &lat, double beta, std::vector<double> &phi, con
     st.rounds += static_cast<std::uint64_t>(resolve_labels(lat, w));
     const Forest *p = w.parent.get();
     std::vector<std::uint64_t> roots(static_cast<std::size_t>(threads));
+    // The coin of each root's cluster, by its label, first: a site's root may
+    // lie in another thread's rows.
     for_row_blocks(lat.rows, threads, [&](int b, long r0, long r1) {
-        // The coins of the last group of FLIP_SITES sites asked for: the
-        // labels of a row's clusters mostly fall in few groups.
+        // The coins of the last group of FLIP_SITES sites asked for: going up
+        // the rows, most roots are labelled with their own site numbers.
         std::uint32_t group = ~std::uint32_t(0);
         Philox::ctr_type coins{};
         std::uint64_t count = 0;
-        double *f = phi.data();
         for (long r = r0; r < r1; ++r) {
             const RowNeighbours n = row_neighbours(lat, r);
             for (long x0 = 0; x0 < lat.L; ++x0) {
                 const std::size_t x = static_cast<std::size_t>(n.offset + x0);
-                const std::size_t root = static_cast<std::size_t>(p[x].load(relaxed));
-                const std::uint32_t g = w.label[root];
-                count += root == x && g == n.site + static_cast<std::uint32_t>(x0);
+                if (p[x].load(relaxed) != static_cast<std::int32_t>(x)) continue;
+                const std::uint32_t g = w.label[x];
+                count += g == n.site + static_cast<std::uint32_t>(x0);
                 if (g / FLIP_SITES != group) {
                     group = g / FLIP_SITES;
                     coins = Philox()(stream_counter(StreamKind::SwFlip, k.sweep, number, group), k.key);
                 }
                 const std::uint32_t bit = g % FLIP_SITES;
-                std::uint64_t bits;
-                std::memcpy(&bits, f + x, sizeof bits);
-                bits ^= std::uint64_t(coins[bit / 32] >> (bit % 32) & 1) << 63;
-                std::memcpy(f + x, &bits, sizeof bits);
+                w.flip[x] = static_cast<unsigned char>(coins[bit / 32] >> (bit % 32) & 1);
             }
         }
         roots[static_cast<std::size_t>(b)] = count;
+    });
+    for_row_blocks(lat.rows, threads, [&](int, long r0, long r1) {
+        double *f = phi.data();
+        for (long r = r0; r < r1; ++r) {
+            const long at = row_neighbours(lat, r).offset;
+            for (long x = at; x < at + lat.L; ++x) {
+                std::uint64_t bits;
+                std::memcpy(&bits, f + x, sizeof bits);
+                bits ^= std::uint64_t(w.flip[static_cast<std::size_t>(p[x].load(relaxed))]) << 63;
+                std::memcpy(f + x, &bits, sizeof bits);
+            }
+        }
     });
     lat.team->exchange(phi.data(), sizeof(double), -1);
     ++st.updates;
