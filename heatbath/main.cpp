@@ -55,6 +55,7 @@ public:
 
 #ifdef O1_HAVE_MPI
     bool mpi = false;
+    int on_node = 1;  // processes on this machine
     MPI_Comm cart = MPI_COMM_NULL;
     std::unique_ptr<o1hb::MpiTeam> team;
 
@@ -67,6 +68,20 @@ public:
         mpi = true;
         MPI_Comm_rank(MPI_COMM_WORLD, &rank);
         MPI_Comm_size(MPI_COMM_WORLD, &size);
+        MPI_Comm local;
+        MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, 0, MPI_INFO_NULL, &local);
+        MPI_Comm_size(local, &on_node);
+        MPI_Comm_free(&local);
+    }
+    // Threads per process when --threads is not given: the machine's cores
+    // shared among the processes on it, at most one per MIN_SITES_PER_THREAD
+    // sites of a block.
+    int default_threads(const o1hb::Options &o) const
+    {
+        const long most = o1hb::lattice_sites(o.run.d, o.run.L) / size / o1hb::MIN_SITES_PER_THREAD;
+        const int cores = o1hb::available_threads() / on_node;
+        const long n = most < cores ? most : cores;
+        return n < 1 ? 1 : static_cast<int>(n);
     }
     void end()
     {
@@ -168,6 +183,7 @@ public:
     }
 #else
     void start(int &, char **&) {}
+    int default_threads(const o1hb::Options &o) const { return o.run.threads; }
     void end() {}
     void make_lattice(const o1hb::Options &o)
     {
@@ -552,6 +568,7 @@ int main(int argc, char **argv)
     } catch (const std::invalid_argument &e) {
         refusal = e.what();
     }
+    if (refusal.empty() && !o.threads_given) o.run.threads = procs.default_threads(o);
     int status = 0;
     if (procs.refused(refusal)) status = EXIT_BAD_INPUT;
     else if (o.help) {

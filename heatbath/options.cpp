@@ -86,7 +86,9 @@ void print_help(std::FILE *out)
         "  --update U         heatbath or metropolis (default heatbath)\n"
         "  --order O          checkerboard (default) or lexicographic (one thread, any L)\n"
         "  --threads N        threads, 1 to 1024 (default: every core, here %d, but at\n"
-        "                     most one per %ld sites); the chain is the same for any N\n"
+        "                     most one per %ld sites; under mpirun, per process: the\n"
+        "                     cores shared among the processes on the machine); the\n"
+        "                     chain is the same for any N\n"
         "  --sw N             Swendsen-Wang updates after each sweep (default 0)\n"
         "  --clusters N       single-cluster updates after each sweep (default 0)\n"
         "  --hits N           Metropolis proposals per site and sweep (default 4)\n"
@@ -170,7 +172,10 @@ Options parse_options(int argc, char **argv)
             if (value == "checkerboard") o.run.order = Order::Checkerboard;
             else if (value == "lexicographic") o.run.order = Order::Lexicographic;
             else throw std::invalid_argument("--order is checkerboard or lexicographic, not '" + value + "'");
-        } else if (arg == "threads") o.run.threads = static_cast<int>(integer(arg, value, 1, MAX_THREADS));
+        } else if (arg == "threads") {
+            o.run.threads = static_cast<int>(integer(arg, value, 1, MAX_THREADS));
+            o.threads_given = true;
+        }
         else if (arg == "sw") o.run.sw = static_cast<int>(integer(arg, value, 0, MAX_SUB + 1));
         else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, MAX_SUB + 1));
         else if (arg == "hits") o.run.hits = static_cast<int>(integer(arg, value, 1, int_max));
