@@ -16,12 +16,13 @@ constexpr std::size_t BATCH_SITES = 256;
 // their field values, and the scratch of the rounds.
 struct Batch {
     explicit Batch(std::size_t capacity)
-        : site(capacity), h(capacity), x(capacity), first(capacity), second(capacity), open(capacity), next(capacity),
+        : site(capacity), at(capacity), h(capacity), x(capacity), first(capacity), second(capacity), open(capacity), next(capacity),
           unsure(capacity), unserved(capacity), open_site(capacity)
     {
     }
     std::size_t n = 0;                   // sites collected
     std::vector<std::uint32_t> site;     // their site numbers
+    std::vector<std::uint32_t> at;       // and where they are stored (the same on the whole lattice)
     std::vector<double> h;               // and field values
     std::vector<double> x;               // the values drawn
     std::vector<std::uint64_t> first, second;  // the numbers of a round's proposals
@@ -30,14 +31,14 @@ struct Batch {
 };
 
 // The field values beta * (sum of the 2d neighbours) of the sites of one
-// colour in row r (its neighbours n), from its site `first` on in steps of 2, into
+// colour in the row n (its neighbours and place), from its site `first` on in steps of 2, into
 // h[0 .. L/2 - 1].  Only the ends of a row wrap around: the sites between
 // them are summed without tests, in the order of neighbour_sum.
 template <int D>
-void row_fields(const Lattice &lat, long r, const RowNeighbours &n, long first, double beta, const double *phi, double *h)
+void row_fields(const Lattice &lat, const RowNeighbours &n, long first, double beta, const double *phi, double *h)
 {
     const long L = lat.L, half = L / 2;
-    const double *row = phi + r * L;
+    const double *row = phi + n.offset;
     h[0] = beta * neighbour_sum<D>(phi, row, n, L, first);
     if (half > 1) h[half - 1] = beta * neighbour_sum<D>(phi, row, n, L, first + L - 2);
     const double *up0 = phi + n.up[0], *down0 = phi + n.down[0];
@@ -81,7 +82,7 @@ std::size_t propose_round(const HeatBathSampler &s, std::size_t n, At at, const 
 }
 
 // Draws the values of the sites of b for their field values, from their
-// streams (HeatBath, k.sweep, 0, site), and stores them in f.  In rounds:
+// streams (HeatBath, k.sweep, 0, site), and stores them in f at their places.  In rounds:
 // every site still open makes its next proposal from the next block of its
 // stream, the blocks of a round made together.  So a site gets the value
 // the sampler's draw would give it with its stream, in the same number of
@@ -135,7 +136,7 @@ void draw_batch(const HeatBathSampler &s, const SweepKey &k, Batch &b, double *f
         CounterStream g(k.key, StreamKind::HeatBath, k.sweep, 0, site[j]);
         x[j] = heat_bath_draw(s, h[j], g, st.draw);
     }
-    for (std::size_t j = 0; j < n; ++j) f[site[j]] = x[j];
+    for (std::size_t j = 0; j < n; ++j) f[b.at[j]] = x[j];
     st.draws += n;
     b.n = 0;
 }
@@ -159,14 +160,18 @@ void checkerboard_sweep(const Lattice &lat, double beta, const HeatBathSampler &
             for (long r = first_row; r < end_row; ++r) {
                 if (b.n + half > b.site.size()) draw_batch(s, k, b, f, bs);
                 const RowNeighbours n = row_neighbours(lat, r);
-                const long x = r * L + ((colour + n.parity) & 1);
-                row_fields<D>(lat, r, n, x - r * L, beta, f, b.h.data() + b.n);
-                for (std::size_t j = 0; j < half; ++j) b.site[b.n + j] = static_cast<std::uint32_t>(x + 2 * static_cast<long>(j));
+                const long first = (colour + n.parity) & 1;
+                row_fields<D>(lat, n, first, beta, f, b.h.data() + b.n);
+                for (std::size_t j = 0; j < half; ++j) {
+                    b.site[b.n + j] = n.site + static_cast<std::uint32_t>(first + 2 * static_cast<long>(j));
+                    b.at[b.n + j] = static_cast<std::uint32_t>(n.offset + first + 2 * static_cast<long>(j));
+                }
                 b.n += half;
             }
             if (b.n > 0) draw_batch(s, k, b, f, bs);
             blocks[static_cast<std::size_t>(bl)] = bs;
         });
+        if (lat.team) lat.team->exchange(phi.data(), sizeof(double), colour);
     }
     for (const HeatBathStats &bs : blocks) {
         st.draw.trials += bs.draw.trials;

@@ -36,39 +36,106 @@ namespace o1hb {
 
 // ---------------------------------------------------------------- lattice
 
-// Largest lattice: the neighbour table holds 32-bit site numbers, and this
-// keeps a run within a few GiB of memory.
-constexpr long MAX_SITES = 1L << 24;
+// Largest lattice: site numbers fill one word of the random-number counter,
+// and a checkpoint holds the whole field (1 GiB at this size, L = 512 in
+// three dimensions).
+constexpr long MAX_SITES = 1L << 27;
 static_assert(MAX_SITES <= (1L << 32), "site numbers fill one word of the random-number counter");
+// Largest block one process holds (its field, its neighbour table or its
+// union-find forest with 32-bit indices, within a few GiB): the whole lattice
+// of a run on one process, one block of a lattice split over several.
+constexpr long MAX_BLOCK_SITES = 1L << 24;
 // Largest dimension.
 constexpr int MAX_DIM = 3;
+// Thinnest block of a split lattice along a split direction (a block of
+// one layer would be nothing but faces, its two halos the whole of its
+// neighbourhood: more messages than sites).
+constexpr long MIN_BLOCK_WIDTH = 2;
+
+class Team;
 
 // Periodic hypercubic lattice.  Site x = x_0 + L x_1 + L^2 x_2 + ...; the L
 // sites of one row (x_1, x_2, ... fixed) follow each other in memory.
+//
+// A lattice split over processes (make_block) holds one block of it: the
+// rows whole along direction 0, the block n[mu] sites wide from origin[mu]
+// along mu >= 1, stored with one halo layer on both faces along the
+// directions that are split (halo[mu]), where the neighbouring processes'
+// values are copied.  The stored rows keep the order of the lattice's, so
+// stored indices grow with the site numbers of the sites they hold.
 struct Lattice {
     int d = 0;                       // dimension
     int L = 0;                       // linear size
-    long V = 0;                      // number of sites, L^d
-    long rows = 0;                   // V / L
-    std::vector<std::int32_t> nb;    // nb[2d x + 2 mu] = x + mu, nb[2d x + 2 mu + 1] = x - mu
+    long V = 0;                      // number of sites of the whole lattice, L^d
+    long rows = 0;                   // rows of the block (V / L for the whole lattice)
+    std::vector<std::int32_t> nb;    // whole lattice only: nb[2d x + 2 mu] = x + mu, nb[2d x + 2 mu + 1] = x - mu
     std::vector<double> cos_k, sin_k;  // cos and sin of 2 pi c / L, c = 0 .. L-1
+    long n[MAX_DIM] = {};            // block width along mu (L for the whole lattice)
+    long origin[MAX_DIM] = {};       // first coordinate of the block along mu
+    bool halo[MAX_DIM] = {};         // halo layers along mu (split directions, mu >= 1)
+    long stored = 0;                 // stored sites: the block and its halos (V for the whole lattice)
+    // Split lattice: the stored indices of the block's faces and halos along
+    // each split direction mu, per side (0 below, 1 above) and colour, in
+    // the same order on every process, so that face[mu][1][c] of one
+    // process lands in halo_sites[mu][0][c] of the process above it.
+    std::vector<std::int32_t> face[MAX_DIM][2][2], halo_sites[MAX_DIM][2][2];
+    Team *team = nullptr;            // the processes of a split lattice (null: one process)
+    bool split() const { return halo[1] || (d > 2 && halo[2]); }
 };
 
-// The rows next to a row along the directions 1 .. d-1, by their first sites,
-// and the colour of the row's first site.
+// The other processes of a split lattice, as the engine sees them: halo
+// exchanges and reductions.  The message passing itself lies behind it.
+class Team {
+public:
+    virtual ~Team() = default;
+    virtual int rank() const = 0;
+    virtual int size() const = 0;
+    // Copies the values of the stored array data (elements of size bytes)
+    // at the faces of colour colour (0, 1, or -1 for both) to the halos of
+    // the neighbouring processes, and theirs to this one's halos.
+    virtual void exchange(void *data, std::size_t size, int colour) = 0;
+    // Sums of n integers over the processes, exact.
+    virtual void sum(__int128 *v, std::size_t n) = 0;
+    virtual void sum(std::uint64_t *v, std::size_t n) = 0;
+    // The largest of n doubles over the processes.
+    virtual void max(double *v, std::size_t n) = 0;
+    // Whether b holds on some process.
+    virtual bool any(bool b) = 0;
+};
+
+// The rows next to a row along the directions 1 .. d-1, by their first
+// stored sites, and the row's own place.
 struct RowNeighbours {
     long up[MAX_DIM - 1];    // the row at x_mu + 1, mu = 1 .. d-1
     long down[MAX_DIM - 1];  // the row at x_mu - 1
-    int parity;              // (x_1 + ... + x_{d-1}) mod 2
+    int parity;              // (x_1 + ... + x_{d-1}) mod 2, of the lattice's coordinates
+    long offset;             // the row's first stored site
+    std::uint32_t site;      // the site number of the row's first site
+    unsigned up_halo;        // bit mu - 1: the row at x_mu + 1 is a halo row (another process's)
 };
 
 // L^d.  Throws std::invalid_argument for d < 1 or d > MAX_DIM, L < 2 or more
 // than MAX_SITES sites.
 long lattice_sites(int d, int L);
-// The lattice of L^d sites.  Throws as lattice_sites does.
+// The lattice of L^d sites, held by one process.  Throws as lattice_sites
+// does, and for more than MAX_BLOCK_SITES sites.
 Lattice make_lattice(int d, int L);
-// The neighbours of row r (0 <= r < lat.rows, first site r L).
+// Block coords of the lattice L^d split over a grid of processes (grid[mu]
+// blocks along mu, grid[0] = 1).  No neighbour table.  Throws
+// std::invalid_argument naming the sizes when the grid does not divide L
+// along some direction, leaves a block thinner than MIN_BLOCK_WIDTH or splits
+// direction 0, and as make_lattice does for the block.
+Lattice make_block(int d, int L, const int grid[MAX_DIM], const int coords[MAX_DIM]);
+// The neighbours of row r of the block (0 <= r < lat.rows).
 RowNeighbours row_neighbours(const Lattice &lat, long r);
+// The block's rows of its stored array, one after the other (rows L values).
+std::vector<double> block_rows(const Lattice &lat, const std::vector<double> &stored);
+// The stored array (halos 0) of the block's rows as block_rows gives them.
+std::vector<double> block_from_rows(const Lattice &lat, const double *rows);
+// Puts the block's rows in their places in the field phi of the whole
+// lattice (site order), and takes them from there.
+void place_rows(const Lattice &lat, const double *rows, std::vector<double> &phi);
+void take_rows(const Lattice &lat, const std::vector<double> &phi, double *rows);
 // The sum of the 2d neighbours of site x0 of a row of the field phi (the
 // row's first value at row, its neighbour rows n) in a fixed order: along
 // the row (with wrap-around), then the rows on both sides.
@@ -162,12 +229,19 @@ struct SwWorkspace {
     std::vector<unsigned char> bonds;                  // bit mu of bonds[x]: the link x -> x + mu is frozen
     std::vector<unsigned char> flip;                   // at each cluster's smallest site: whether it flips
     std::vector<std::vector<std::int32_t>> across;     // per block: frozen links (x, y) to another block
+    // A split lattice: per block, frozen links (x, y) to a halo site; all
+    // links across the faces; the clusters' labels at the roots; the labels
+    // of the face sites sent and of the halo sites received.
+    std::vector<std::vector<std::int32_t>> remote;
+    std::vector<std::int32_t> links;
+    std::vector<std::uint32_t> label, sent;
 };
 
 // Counters of the Swendsen-Wang update.
 struct SwStats {
     std::uint64_t updates = 0;   // updates made
     std::uint64_t clusters = 0;  // clusters they found, summed
+    std::uint64_t rounds = 0;    // split lattice: rounds of label exchanges (of this process's updates)
 };
 
 // The sites whose flips one block of random numbers decides: one bit each.
@@ -294,6 +368,19 @@ void check_parameters(const RunParameters &p);
 // for another landa, and for a state of another lattice or past the run's
 // end; and what the updates throw.
 RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, ChainState state, const SweepHook &on_sweep);
+// The same on the lattice lat: the whole lattice or, split over processes,
+// this process's block (state.phi its stored array, as start_state(p, start,
+// lat) makes it).  Every process of a split lattice makes the same calls,
+// and every process's hook sees the state with the counters of the whole
+// lattice.  Throws, before any sweep, what check_split refuses as well.
+RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, ChainState state, const SweepHook &on_sweep,
+                   const Lattice &lat);
+// The start of a run on the block lat of a split lattice: its stored array,
+// the same values at the same sites as start_state(p, start).
+ChainState start_state(const RunParameters &p, Start start, const Lattice &lat);
+// Throws std::invalid_argument for what a split lattice cannot run: the
+// lexicographic order, single-cluster updates.
+void check_split(const RunParameters &p, const Lattice &lat);
 // The run from a hot start.
 RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const SweepHook &on_sweep = {});
 

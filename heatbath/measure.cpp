@@ -52,7 +52,7 @@ void sum_rows(const Lattice &lat, const double *f, long r0, long r1, const doubl
     Exact *plane0 = s.plane[0].data();
     for (long r = r0; r < r1; ++r) {
         const RowNeighbours n = row_neighbours(lat, r);
-        const double *row = f + r * L;
+        const double *row = f + n.offset;
         Exact row_sum = 0;
         for (long x0 = 0; x0 < L; ++x0) {
             const double y = row[x0];
@@ -66,8 +66,8 @@ void sum_rows(const Lattice &lat, const double *f, long r0, long r1, const doubl
             s.link += fixed(y * forward, scale[2]);
             s.pot += fixed((y * y - 1) * (y * y - 1), scale[3]);
         }
-        // The row lies in the planes x_1 = r mod L, x_2 = r / L.
-        long rest = r;
+        // The row lies in the planes x_1 = R mod L, x_2 = R / L of its number R in the lattice.
+        long rest = static_cast<long>(n.site) / L;
         for (int mu = 1; mu < D; ++mu, rest /= L) s.plane[mu][static_cast<std::size_t>(rest % L)] += row_sum;
     }
 }
@@ -85,19 +85,31 @@ Sample measure(const Lattice &lat, const std::vector<double> &phi, int threads)
     for_row_blocks(lat.rows, threads, [&](int b, long r0, long r1) {
         double a = 0;
         bool nonfinite = false;
-        for (long x = r0 * L; x < r1 * L; ++x) {
-            const double y = std::fabs(f[x]);
-            a = y > a ? y : a;
-            nonfinite |= !(y <= DBL_MAX);
+        for (long r = r0; r < r1; ++r) {
+            const double *row = f + row_neighbours(lat, r).offset;
+            for (long x0 = 0; x0 < L; ++x0) {
+                const double y = std::fabs(row[x0]);
+                a = y > a ? y : a;
+                nonfinite |= !(y <= DBL_MAX);
+            }
         }
         largest[static_cast<std::size_t>(b)] = a;
         bad[static_cast<std::size_t>(b)] = nonfinite;
     });
     double A = 0;
+    bool nonfinite = false;
     for (std::size_t b = 0; b < largest.size(); ++b) {
-        if (bad[b]) throw std::runtime_error("a field value is not finite: the run diverged");
+        nonfinite |= bad[b] != 0;
         A = largest[b] > A ? largest[b] : A;
     }
+    // Every process of a split lattice takes the same scales, and stops together.
+    if (lat.team) {
+        double v[2] = {A, nonfinite ? 1.0 : 0.0};
+        lat.team->max(v, 2);
+        A = v[0];
+        nonfinite = v[1] > 0;
+    }
+    if (nonfinite) throw std::runtime_error("a field value is not finite: the run diverged");
     int e;
     std::frexp(A, &e);  // A < 2^e
     if (e >= MAX_FIELD_EXP) {
@@ -123,6 +135,17 @@ Sample measure(const Lattice &lat, const std::vector<double> &phi, int threads)
         t.pot += b.pot;
         for (int mu = 0; mu < lat.d; ++mu)
             for (long c = 0; c < L; ++c) t.plane[mu][static_cast<std::size_t>(c)] += b.plane[mu][static_cast<std::size_t>(c)];
+    }
+    if (lat.team) {
+        // The sums of all blocks, in one message: exact, so in any order.
+        std::vector<Exact> all{t.phi2, t.link, t.pot};
+        for (int mu = 0; mu < lat.d; ++mu) all.insert(all.end(), t.plane[mu].begin(), t.plane[mu].end());
+        lat.team->sum(all.data(), all.size());
+        t.phi2 = all[0];
+        t.link = all[1];
+        t.pot = all[2];
+        for (int mu = 0; mu < lat.d; ++mu)
+            for (long c = 0; c < L; ++c) t.plane[mu][static_cast<std::size_t>(c)] = all[static_cast<std::size_t>(3 + mu * L + c)];
     }
     Exact m = 0;
     for (long c = 0; c < L; ++c) m += t.plane[0][static_cast<std::size_t>(c)];

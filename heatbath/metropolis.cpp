@@ -43,8 +43,8 @@ void checkerboard_sweep(const Lattice &lat, double beta, double landa, int hits,
             for (long r = first_row; r < end_row; ++r) {
                 const RowNeighbours n = row_neighbours(lat, r);
                 const long first = (colour + n.parity) & 1;
-                double *row = f + r * L;
-                const Philox::ctr_type c = stream_counter(StreamKind::Metropolis, k.sweep, 0, static_cast<std::uint32_t>(r * L + first));
+                double *row = f + n.offset;
+                const Philox::ctr_type c = stream_counter(StreamKind::Metropolis, k.sweep, 0, n.site + static_cast<std::uint32_t>(first));
                 philox_pairs(k.key, c, 2, u.size(), u.data(), v.data());
                 for (long x0 = first; x0 < L; x0 += 2) {
                     const double sum = neighbour_sum<D>(f, row, n, L, x0);
@@ -57,6 +57,7 @@ void checkerboard_sweep(const Lattice &lat, double beta, double landa, int hits,
             }
             accepted[static_cast<std::size_t>(b)] += a;
         });
+        if (lat.team) lat.team->exchange(phi.data(), sizeof(double), colour);
     }
     for (std::uint64_t a : accepted) st.accepted += a;
 }

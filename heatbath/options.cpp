@@ -33,6 +33,20 @@ long long integer(const std::string &name, const std::string &v, long long lo, l
     return x;
 }
 
+// P0xP1[xP2] of --grid into grid; returns the number of sizes.
+int grid_sizes(const std::string &v, int grid[MAX_DIM])
+{
+    int n = 0;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t x = v.find('x', at);
+        if (n == MAX_DIM) throw std::invalid_argument("--grid needs P0xP1 or P0xP1xP2, not '" + v + "'");
+        grid[n++] = static_cast<int>(integer("grid", v.substr(at, x == std::string::npos ? x : x - at), 1, 1 << 20));
+        if (x == std::string::npos) return n;
+        at = x + 1;
+    }
+}
+
 // B_MIN:B_MAX:N of --reweight.
 ReweightRange reweight_range(const std::string &v)
 {
@@ -72,7 +86,9 @@ void print_help(std::FILE *out)
         "  --update U         heatbath or metropolis (default heatbath)\n"
         "  --order O          checkerboard (default) or lexicographic (one thread, any L)\n"
         "  --threads N        threads, 1 to 1024 (default: every core, here %d, but at\n"
-        "                     most one per %ld sites); the chain is the same for any N\n"
+        "                     most one per %ld sites; under mpirun, per process: the\n"
+        "                     cores shared among the processes on the machine); the\n"
+        "                     chain is the same for any N\n"
         "  --sw N             Swendsen-Wang updates after each sweep (default 0)\n"
         "  --clusters N       single-cluster updates after each sweep (default 0)\n"
         "  --hits N           Metropolis proposals per site and sweep (default 4)\n"
@@ -94,6 +110,9 @@ void print_help(std::FILE *out)
         "                     appending to the series file (and checkpointing to FILE\n"
         "                     unless --checkpoint names another)\n"
         "  --progress         progress lines on stderr (default: only on a terminal)\n"
+        "  --grid P0xP1[xP2]  under mpirun: the blocks of the lattice along each\n"
+        "                     direction, P0 = 1 (default: as even as the number of\n"
+        "                     processes allows); the chain is the same for any grid\n"
         "  --analyse FILE     analyse a series file written before (text or binary),\n"
         "                     and stop\n"
         "  --reweight B_MIN:B_MAX:N  with --analyse: U4, <m^2>, chi and xi/L at N + 1\n"
@@ -113,6 +132,7 @@ Options parse_options(int argc, char **argv)
     Options o;
     o.run.beta = DEFAULT_BETA;
     o.run.threads = 0;  // not given
+    int grid_count = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         if (arg.compare(0, 2, "--") != 0) throw std::invalid_argument("unexpected argument '" + arg + "'");
@@ -152,7 +172,10 @@ Options parse_options(int argc, char **argv)
             if (value == "checkerboard") o.run.order = Order::Checkerboard;
             else if (value == "lexicographic") o.run.order = Order::Lexicographic;
             else throw std::invalid_argument("--order is checkerboard or lexicographic, not '" + value + "'");
-        } else if (arg == "threads") o.run.threads = static_cast<int>(integer(arg, value, 1, MAX_THREADS));
+        } else if (arg == "threads") {
+            o.run.threads = static_cast<int>(integer(arg, value, 1, MAX_THREADS));
+            o.threads_given = true;
+        }
         else if (arg == "sw") o.run.sw = static_cast<int>(integer(arg, value, 0, MAX_SUB + 1));
         else if (arg == "clusters") o.run.clusters = static_cast<int>(integer(arg, value, 0, MAX_SUB + 1));
         else if (arg == "hits") o.run.hits = static_cast<int>(integer(arg, value, 1, int_max));
@@ -174,6 +197,7 @@ Options parse_options(int argc, char **argv)
             else if (value.empty()) throw std::invalid_argument("--start is hot, cold or a checkpoint file, not ''");
             else o.start_file = value;
         }
+        else if (arg == "grid") grid_count = grid_sizes(value, o.grid);
         else if (arg == "analyse") o.analyse = value;
         else if (arg == "reweight") {
             o.reweight = reweight_range(value);
@@ -189,6 +213,9 @@ Options parse_options(int argc, char **argv)
     // A resumed run goes on writing its checkpoint where it was, unless told otherwise.
     if (!o.resume.empty() && o.checkpoint.empty()) o.checkpoint = o.resume;
     if (o.help || !o.analyse.empty()) return o;
+    if (grid_count != 0 && grid_count != o.run.d)
+        throw std::invalid_argument("--grid needs " + std::to_string(o.run.d) + " sizes for d = " + std::to_string(o.run.d) +
+                                    ", not " + std::to_string(grid_count));
     if (o.run.threads == 0) o.run.threads = default_threads(lattice_sites(o.run.d, o.run.L));
     if (!o.landa_given) throw std::invalid_argument("--landa is required: the coupling, the Landa the table was made for");
     if (o.run.beta < 0) throw std::invalid_argument("--beta must be >= 0");

@@ -82,7 +82,7 @@ void print_reweighting(std::FILE *out, const Reweighting &r)
 void print_run(std::FILE *out, const Options &o, const RunResult &r, const Analysis *an)
 {
     const RunParameters &p = o.run;
-    const double V = static_cast<double>(r.phi.size());
+    const double V = static_cast<double>(lattice_sites(p.d, p.L));
     if (p.update == Update::HeatBath) {
         const HeatBathStats &h = r.heat_bath;
         std::fprintf(out, "heat bath: %llu draws, acceptance %.4f, %llu by the table-free fallback, largest |h| %.4f\n",

@@ -47,6 +47,8 @@ struct Options {
     Start start = Start::Hot;
     std::string start_file;   // non-empty: start from this checkpoint's configuration
     bool progress = false;    // progress lines on stderr even when it is not a terminal
+    int grid[MAX_DIM] = {};   // --grid: processes along each direction (all 0: not given)
+    bool threads_given = false;  // --threads given (else as many as the cores allow)
     std::string analyse;   // non-empty: analyse this series file instead of running
     bool reweight_given = false;  // --reweight: reweight the analysed series
     ReweightRange reweight;

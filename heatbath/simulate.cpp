@@ -72,6 +72,75 @@ ChainState start_state(const RunParameters &p, Start start)
     return s;
 }
 
+ChainState start_state(const RunParameters &p, Start start, const Lattice &lat)
+{
+    check_parameters(p);
+    ChainState s;
+    s.phi.assign(static_cast<std::size_t>(lat.stored), 0.0);
+    const Philox::key_type key = stream_key(p.seed);
+    for (long r = 0; r < lat.rows; ++r) {
+        const RowNeighbours n = row_neighbours(lat, r);
+        for (long x0 = 0; x0 < lat.L; ++x0) {
+            double &y = s.phi[static_cast<std::size_t>(n.offset + x0)];
+            if (start == Start::Cold) {
+                y = 1;
+                continue;
+            }
+            CounterStream g(key, StreamKind::Start, 0, 0, n.site + static_cast<std::uint32_t>(x0));
+            y = 2 * unit_interval(g()) - 1;
+        }
+    }
+    s.step = p.step > 0 ? p.step : DEFAULT_METROPOLIS_STEP;
+    return s;
+}
+
+void check_split(const RunParameters &p, const Lattice &lat)
+{
+    if (!lat.split()) return;
+    if (p.order != Order::Checkerboard)
+        throw std::invalid_argument("the lexicographic order runs on one process: a lattice split over several needs the "
+                                    "checkerboard order");
+    if (p.clusters > 0)
+        throw std::invalid_argument("the single-cluster update (--clusters) runs on one process: over several, use "
+                                    "Swendsen-Wang (--sw)");
+}
+
+namespace {
+
+// The counters a process of a split lattice keeps of its own sites: summed
+// (and the largest |h| taken) over the processes after every sweep, so
+// that every process holds those of the whole lattice, as one process
+// would.  The others (proposals, updates) count the whole lattice already.
+struct Pooled {
+    std::uint64_t v[6];
+    double max_abs_h;
+    explicit Pooled(const ChainState &s)
+        : v{s.heat_bath.draw.trials, s.heat_bath.draw.fallback, s.heat_bath.draws, s.tune.accepted, s.metropolis.accepted,
+            s.sw.clusters},
+          max_abs_h(s.heat_bath.max_abs_h)
+    {
+    }
+};
+
+void pool_counters(const Lattice &lat, const Pooled &before, ChainState &s)
+{
+    const Pooled after(s);
+    std::uint64_t d[6];
+    for (int i = 0; i < 6; ++i) d[i] = after.v[i] - before.v[i];
+    lat.team->sum(d, 6);
+    double h = after.max_abs_h;
+    lat.team->max(&h, 1);
+    s.heat_bath.draw.trials = before.v[0] + d[0];
+    s.heat_bath.draw.fallback = before.v[1] + d[1];
+    s.heat_bath.draws = before.v[2] + d[2];
+    s.tune.accepted = before.v[3] + d[3];
+    s.metropolis.accepted = before.v[4] + d[4];
+    s.sw.clusters = before.v[5] + d[5];
+    s.heat_bath.max_abs_h = h;
+}
+
+}  // namespace
+
 RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const SweepHook &on_sweep)
 {
     return simulate(p, sampler, start_state(p, Start::Hot), on_sweep);
@@ -80,14 +149,22 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, const
 RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, ChainState state, const SweepHook &on_sweep)
 {
     check_parameters(p);
+    return simulate(p, sampler, std::move(state), on_sweep, make_lattice(p.d, p.L));
+}
+
+RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, ChainState state, const SweepHook &on_sweep,
+                   const Lattice &lat)
+{
+    check_parameters(p);
+    check_split(p, lat);
     if (p.update == Update::HeatBath) {
         if (!sampler) throw std::invalid_argument("the heat bath needs a table");
         if (sampler->landa() != p.landa) throw std::invalid_argument("the sampler was set up for another landa");
     }
-    const Lattice lat = make_lattice(p.d, p.L);
+    if (lat.d != p.d || lat.L != p.L) throw std::invalid_argument("the lattice is not the run's");
     const std::uint64_t therm = static_cast<std::uint64_t>(p.therm), total = therm + static_cast<std::uint64_t>(p.sweeps);
-    if (state.phi.size() != static_cast<std::size_t>(lat.V))
-        throw std::invalid_argument("the state is not one of a lattice of " + std::to_string(lat.V) + " sites");
+    if (state.phi.size() != static_cast<std::size_t>(lat.stored))
+        throw std::invalid_argument("the state is not one of a lattice of " + std::to_string(lat.stored) + " sites");
     if (state.sweep > total)
         throw std::invalid_argument("the state is after sweep " + std::to_string(state.sweep) + ", past the run's " +
                                     std::to_string(total));
@@ -100,9 +177,13 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, Chain
     SwWorkspace sw_work;
     SwStats sw_uncounted;
 
+    // The halos of a split lattice from the start.
+    if (lat.team) lat.team->exchange(r.phi.data(), sizeof(double), -1);
+
     // Sweep t: the local update of every site, then the cluster updates.
     auto sweep = [&](std::uint64_t t, MetropolisStats &ms, bool counted) {
         const SweepKey k{key, t};
+        const Pooled before(r);
         if (p.update == Update::HeatBath) heat_bath_sweep(lat, p.beta, *sampler, r.phi, k, p.order, threads, r.heat_bath);
         else metropolis_sweep(lat, p.beta, p.landa, p.hits, r.step, r.phi, k, p.order, threads, ms);
         for (int c = 0; c < p.sw; ++c)
@@ -115,6 +196,7 @@ RunResult simulate(const RunParameters &p, const HeatBathSampler *sampler, Chain
                 r.cluster_sites += static_cast<std::uint64_t>(size);
             }
         }
+        if (lat.team) pool_counters(lat, before, r);
     };
 
     const double t0 = cpu_seconds(), w0 = wall_seconds();

@@ -2,6 +2,8 @@
 // demand so that it is no majorant where a simulation's field values lie.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 // The damage: in every histogram that serves field values below the limit,
@@ -20,3 +22,10 @@ std::string narrow_table_text();
 // text with the damage above in the histograms serving field values below
 // h_limit.  The positions stay increasing, so the text still loads.
 std::string damaged_table_text(const std::string &text, double h_limit);
+
+// Starts command (words split at blanks, the first the program, found on
+// the PATH) in dir, its output in out.txt and err.txt; returns its process id.
+pid_t start_program(const std::string &dir, const std::string &command);
+// The exit status of pid (128 + n when a signal n ended it), killing it
+// after 60 s (-1).
+int finish(pid_t pid);

@@ -25,49 +25,7 @@ namespace {
 
 const std::string TABLE = O1_HEATBATH_TABLE;
 
-std::vector<std::string> words(const std::string &args)
-{
-    std::istringstream in(args);
-    std::vector<std::string> w;
-    for (std::string s; in >> s;) w.push_back(s);
-    return w;
-}
-
-// Starts the program in dir with args (split at blanks), its output in
-// out.txt and err.txt; returns its process id.
-pid_t start(const std::string &dir, const std::string &args)
-{
-    std::vector<std::string> w = words(args);
-    std::vector<char *> argv{const_cast<char *>(O1_HEATBATH_EXE)};
-    for (std::string &s : w) argv.push_back(&s[0]);
-    argv.push_back(nullptr);
-    const std::string out = dir + "/out.txt", err = dir + "/err.txt";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0 || chdir(dir.c_str()) != 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// The exit status of pid (128 + n when a signal n ended it), killing it
-// after 60 s (-1).
-int finish(pid_t pid)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    int raw = 0;
-    while (waitpid(pid, &raw, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &raw, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-}
+pid_t start(const std::string &dir, const std::string &args) { return start_program(dir, O1_HEATBATH_EXE + (" " + args)); }
 
 int run(const std::string &dir, const std::string &args) { return finish(start(dir, args)); }
 
